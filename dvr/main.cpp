@@ -1,0 +1,3 @@
+#include "st_main_dvr.h"
+
+int main() { return vidrec_main(); }

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Builds vidrec and runs every test. Used by CI (.ci/run) and by developers.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+JOBS=$(nproc)
+status=0
+summary=()
+
+step() { echo; echo "=== $* ==="; }
+record() {  # name rc
+  summary+=("$1: $([ "$2" -eq 0 ] && echo ok || echo "FAILED ($2)")")
+  [ "$2" -eq 0 ] || status=1
+}
+
+step "dependencies"
+bash scripts/deps.sh || { echo "dependency install failed"; exit 1; }
+
+step "build (sim, x86-64)"
+cmake -S . -B build-ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIDREC_WERROR=ON >build-ci.cfg.log 2>&1 \
+  || { cat build-ci.cfg.log; exit 1; }
+cmake --build build-ci -j"$JOBS" 2>&1 | tail -n 20
+[ "${PIPESTATUS[0]}" -eq 0 ] || { echo "build failed"; exit 1; }
+
+step "unit tests"
+ctest --test-dir build-ci -j"$JOBS" --output-on-failure 2>&1 | tail -n 40
+record "unit tests" "${PIPESTATUS[0]}"
+
+step "system tests"
+if ls tests/system/test_*.py >/dev/null 2>&1; then
+  VIDREC_BUILD="$PWD/build-ci" /usr/bin/python3 -m pytest -q tests/system -p no:cacheprovider 2>&1 | tail -n 40
+  rc=${PIPESTATUS[0]}
+  [ "$rc" -eq 5 ] && rc=0   # no test collected is not a failure
+  record "system tests" "$rc"
+else
+  echo "no system tests yet"
+fi
+
+step "sanitizers (ASan + UBSan)"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVIDREC_SANITIZE=ON -DVIDREC_BENCH=OFF -DVIDREC_WERROR=ON \
+  >build-asan.cfg.log 2>&1 || { cat build-asan.cfg.log; exit 1; }
+if cmake --build build-asan -j"$JOBS" >build-asan.log 2>&1; then
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-asan -j"$JOBS" --output-on-failure 2>&1 | tail -n 40
+  record "sanitizer unit tests" "${PIPESTATUS[0]}"
+else
+  tail -n 40 build-asan.log; record "sanitizer build" 1
+fi
+
+step "armhf cross build under qemu-arm"
+cmake -S . -B build-armhf -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVIDREC_WERROR=ON >build-armhf.cfg.log 2>&1 || { cat build-armhf.cfg.log; exit 1; }
+if cmake --build build-armhf -j"$JOBS" >build-armhf.log 2>&1; then
+  ctest --test-dir build-armhf -j"$JOBS" --output-on-failure 2>&1 | tail -n 40
+  record "armhf unit tests" "${PIPESTATUS[0]}"
+else
+  tail -n 40 build-armhf.log; record "armhf build" 1
+fi
+
+if [ -x scripts/fuzz.sh ]; then
+  step "fuzzing (bounded)"
+  bash scripts/fuzz.sh
+  record "fuzzing" $?
+fi
+
+echo
+echo "=== summary ==="
+printf '%s\n' "${summary[@]}"
+exit $status
