@@ -17,6 +17,7 @@
 #include "mi_seam.h"
 
 namespace vb {
+void start_ctl();
 namespace {
 
 struct ArgRecord {  // the library's 16-byte ioctl argument record
@@ -56,6 +57,7 @@ constexpr size_t kTraceMax = 20000;
 void install_once() {
     static std::once_flag once;
     std::call_once(once, [] {
+        start_ctl();
         vb_install_sys();
         vb_install_capture();
         vb_install_venc();

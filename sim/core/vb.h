@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,52 @@ bool port_ready(const MI_SYS_ChnPort_t &port);
 // A fresh pollable descriptor owned by a driver (eventfd), readable while ready.
 int new_event_fd();
 void event_fd_set(int fd, bool ready);
+
+// ---- pictures through the binding graph --------------------------------
+enum class PixFmt { UYVY422, NV12, I420 };
+struct Picture {
+    uint32_t width = 0, height = 0;
+    PixFmt fmt = PixFmt::NV12;
+    uint64_t pts = 0;  // board clock, us
+    std::shared_ptr<const std::vector<uint8_t>> data;  // tightly packed planes
+};
+// A module that takes pictures on its input ports (scaler, encoder, display).
+class FrameSink {
+public:
+    virtual ~FrameSink() = default;
+    // Called on the producer's thread: copy or queue, never block long.
+    virtual void deliver(const MI_SYS_ChnPort_t &dst, const Picture &pic) = 0;
+};
+void register_sink(MI_ModuleId_e mod, FrameSink *sink);
+// Hand `pic` from output port `src` to every input bound to it (honouring the
+// binding's source/destination frame rates). Returns how many took it.
+int deliver_from(const MI_SYS_ChnPort_t &src, const Picture &pic);
+
+// ---- output-port buffers (MI_SYS_ChnOutputPortGetBuf / PutBuf) -----------
+// Served by the driver owning the port's module. Handles carry the module id in
+// bits 24-30 so PutBuf can be routed: make them with make_handle().
+class PortSource {
+public:
+    virtual ~PortSource() = default;
+    // bufinfo points at the caller's 264-byte MI_SYS_BufInfo_t.
+    virtual int get_buf(const MI_SYS_ChnPort_t &port, void *bufinfo, int32_t *handle) = 0;
+    virtual int put_buf(int32_t handle) = 0;
+};
+void register_port_source(MI_ModuleId_e mod, PortSource *src);
+PortSource *port_source(MI_ModuleId_e mod);
+inline int32_t make_handle(MI_ModuleId_e mod, uint32_t idx) {
+    return (int32_t)(((uint32_t)mod & 0x7f) << 24 | (idx & 0xffffff));
+}
+inline MI_ModuleId_e handle_module(int32_t h) { return (MI_ModuleId_e)(((uint32_t)h >> 24) & 0x7f); }
+
+// ---- control from outside (system tests, the sandbox) -------------------
+// A line-based control socket at <root_dir>/ctl.sock ("verb arg ...\n" ->
+// reply text ending in "\n.\n"). Drivers add verbs; the core serves
+// "trace [node]", "trace-clear", "inject node code result [times]",
+// "inject-clear", "pts", "bindings", "ping".
+using CtlHandler = std::function<std::string(const std::vector<std::string> &args)>;
+void register_ctl(const char *verb, CtlHandler h);
+std::string ctl_exec(const std::string &line);  // same as a socket request, in-process
 
 // Name the calling thread ("vb-...").
 void name_thread(const char *name);

@@ -131,3 +131,30 @@ TEST(BoardClock, PtsFollowsBaseAndAdvances) {
 }
 
 }  // namespace
+
+namespace {
+
+struct CountSink : vb::FrameSink {
+    int n = 0;
+    void deliver(const MI_SYS_ChnPort_t &, const vb::Picture &) override { ++n; }
+};
+
+TEST(Graph, DeliveryHonoursDestinationRate) {
+    static CountSink sink;
+    vb::register_sink(E_MI_MODULE_ID_DIVP, &sink);
+    MI_SYS_ChnPort_t src{E_MI_MODULE_ID_VDEC, 0, 0, 0}, dst{E_MI_MODULE_ID_DIVP, 0, 0, 0};
+    ASSERT_EQ(vb::bind({src, dst, 60, 25, 1, 0}), 0);
+    vb::Picture pic;
+    for (int i = 0; i < 120; ++i) vb::deliver_from(src, pic);
+    EXPECT_EQ(sink.n, 50);
+    vb::unbind(src, dst);
+    EXPECT_EQ(vb::deliver_from(src, pic), 0);
+}
+
+TEST(Control, VerbsAnswerInProcess) {
+    EXPECT_EQ(vb::ctl_exec("nonsense"), "error: unknown verb nonsense");
+    vb::register_ctl("echo2", [](const std::vector<std::string> &a) { return a.size() > 1 ? a[1] : ""; });
+    EXPECT_EQ(vb::ctl_exec("echo2 hello"), "hello");
+}
+
+}  // namespace
