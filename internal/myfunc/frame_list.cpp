@@ -1,0 +1,176 @@
+#include "frame_list.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/eventfd.h>
+#include <time.h>
+#include <unistd.h>
+
+rtp_s input_list[2];
+rtp_s audio_list[2];
+
+namespace {
+
+void signal_added(rtp_s* p_rtp) {
+    if (p_rtp->i_event_fd < 0) return;
+    uint64_t one = 1;
+    // Cannot block (non-blocking) and cannot overflow in practice.
+    ssize_t r = write(p_rtp->i_event_fd, &one, sizeof(one));
+    (void)r;
+}
+
+void drain_event(int fd) {
+    uint64_t v;
+    ssize_t r = read(fd, &v, sizeof(v));
+    (void)r;
+}
+
+int64_t now_ms() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Milliseconds left until deadline (-1: no deadline).
+int remaining_ms(int64_t deadline) {
+    if (deadline < 0) return -1;
+    int64_t left = deadline - now_ms();
+    return left > 0 ? int(left) : 0;
+}
+
+}  // namespace
+
+int rtp_init(rtp_s* p_rtp) {
+    if (!p_rtp) return -1;
+    p_rtp->i_buf_num.store(0);
+    p_rtp->p_frame_buf = nullptr;
+    p_rtp->p_frame_header = nullptr;
+    pthread_mutex_init(&p_rtp->mutex, nullptr);
+    if (p_rtp->i_event_fd < 0) p_rtp->i_event_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    else drain_event(p_rtp->i_event_fd);
+    return p_rtp->i_event_fd < 0 ? -1 : 0;
+}
+
+frame_t* new_frame(const void* p_frame_data, uint32_t i_size, int32_t i_type, uint64_t i_stamp) {
+    if (!p_frame_data || i_size == 0) return nullptr;
+    frame_t* f = static_cast<frame_t*>(malloc(sizeof(frame_t) + i_size));
+    if (!f) {
+        printf("malloc rtp frame error\n");
+        return nullptr;
+    }
+    f->i_type = i_type;
+    f->i_frame_size = i_size;
+    f->p_frame = reinterpret_cast<uint8_t*>(f + 1);
+    f->i_time_stamp = i_stamp;
+    f->i_flag = 0;
+    f->p_next = nullptr;
+    memcpy(f->p_frame, p_frame_data, i_size);
+    return f;
+}
+
+int add_frame(rtp_s* p_rtp, const void* p_frame, uint32_t i_size, int32_t i_type, uint64_t i_stamp,
+              int32_t i_flag) {
+    if (!p_rtp) return 0;
+    // Cheap early drop for a full list; the exact check is under the lock.
+    if (p_rtp->i_buf_num.load(std::memory_order_relaxed) > RTP_MAX_FRAMES) return 0;
+    // Allocate and copy outside the lock: the consumer is not held up by it.
+    frame_t* f = new_frame(p_frame, i_size, i_type, i_stamp);
+    if (!f) return 0;
+    f->i_flag = i_flag;
+
+    pthread_mutex_lock(&p_rtp->mutex);
+    if (p_rtp->i_buf_num.load(std::memory_order_relaxed) > RTP_MAX_FRAMES) {
+        pthread_mutex_unlock(&p_rtp->mutex);
+        free_frame(&f);
+        return 0;
+    }
+    if (!p_rtp->p_frame_header) {
+        p_rtp->p_frame_header = f;
+    } else {
+        p_rtp->p_frame_buf->p_next = f;
+    }
+    p_rtp->p_frame_buf = f;
+    p_rtp->i_buf_num.fetch_add(1, std::memory_order_relaxed);
+    pthread_mutex_unlock(&p_rtp->mutex);
+    signal_added(p_rtp);
+    return 0;
+}
+
+int free_frame(frame_t** pp_frame) {
+    if (pp_frame && *pp_frame) {
+        free(*pp_frame);
+        *pp_frame = nullptr;
+    }
+    return 0;
+}
+
+frame_t* rtp_unlink_head(rtp_s* p_rtp) {
+    frame_t* f = p_rtp->p_frame_header;
+    if (!f) return nullptr;
+    p_rtp->p_frame_header = f->p_next;
+    if (!p_rtp->p_frame_header) p_rtp->p_frame_buf = nullptr;
+    f->p_next = nullptr;
+    p_rtp->i_buf_num.fetch_sub(1, std::memory_order_relaxed);
+    return f;
+}
+
+frame_t* rtp_take_frame(rtp_s* p_rtp) {
+    if (!p_rtp) return nullptr;
+    pthread_mutex_lock(&p_rtp->mutex);
+    frame_t* f = rtp_unlink_head(p_rtp);
+    pthread_mutex_unlock(&p_rtp->mutex);
+    return f;
+}
+
+int rtp_wait_frame(rtp_s* p_rtp, int timeout_ms) {
+    if (!p_rtp) return 0;
+    const int64_t deadline = timeout_ms < 0 ? -1 : now_ms() + timeout_ms;
+    for (;;) {
+        // Clear the event before looking: a frame added after the look
+        // leaves the event set and ends the poll below at once.
+        if (p_rtp->i_event_fd >= 0) drain_event(p_rtp->i_event_fd);
+        pthread_mutex_lock(&p_rtp->mutex);
+        const bool have = p_rtp->p_frame_header != nullptr;
+        pthread_mutex_unlock(&p_rtp->mutex);
+        if (have) return 1;
+        const int left = remaining_ms(deadline);
+        if (left == 0 || p_rtp->i_event_fd < 0) return 0;
+        pollfd pfd{p_rtp->i_event_fd, POLLIN, 0};
+        const int r = poll(&pfd, 1, left);
+        if (r < 0 && errno != EINTR) return 0;
+    }
+}
+
+int rtp_wait_added(rtp_s* const* pp_lists, int n, int timeout_ms) {
+    if (!pp_lists || n <= 0) return 0;
+    pollfd pfds[8];
+    if (n > 8) n = 8;
+    int k = 0;
+    for (int i = 0; i < n; ++i) {
+        if (pp_lists[i] && pp_lists[i]->i_event_fd >= 0)
+            pfds[k++] = pollfd{pp_lists[i]->i_event_fd, POLLIN, 0};
+    }
+    if (k == 0) return 0;
+    const int64_t deadline = timeout_ms < 0 ? -1 : now_ms() + timeout_ms;
+    for (;;) {
+        const int r = poll(pfds, nfds_t(k), remaining_ms(deadline));
+        if (r > 0) {
+            for (int i = 0; i < k; ++i)
+                if (pfds[i].revents & POLLIN) drain_event(pfds[i].fd);
+            return 1;
+        }
+        if (r == 0 || errno != EINTR) return 0;
+    }
+}
+
+void rtp_destroy(rtp_s* p_rtp) {
+    if (!p_rtp) return;
+    pthread_mutex_lock(&p_rtp->mutex);
+    while (frame_t* f = rtp_unlink_head(p_rtp)) free_frame(&f);
+    pthread_mutex_unlock(&p_rtp->mutex);
+    if (p_rtp->i_event_fd >= 0) close(p_rtp->i_event_fd);
+    p_rtp->i_event_fd = -1;
+}

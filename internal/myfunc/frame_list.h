@@ -1,0 +1,70 @@
+#pragma once
+// Frame lists: encoded video and audio frames on their way from the encoder
+// stream thread and the AAC thread to the MP4 muxer and the RTMP publisher.
+// A list is oldest first; producers append with add_frame, the consumer takes
+// the oldest frame under the list's mutex and releases it with free_frame.
+
+#include <pthread.h>
+#include <stdint.h>
+
+#include <atomic>
+
+// One encoded frame; header and data in one allocation.
+struct frame_t {
+    int32_t i_type;         // FRAME_TYPE_VIDEO or FRAME_TYPE_AUDIO
+    uint32_t i_frame_size;  // data bytes
+    uint8_t* p_frame;       // the data, right behind this header
+    uint64_t i_time_stamp;  // producer's time stamp (board clock, us)
+    int32_t i_flag;         // 1 for a video key frame
+    frame_t* p_next;        // next newer frame
+};
+
+#define FRAME_TYPE_VIDEO 1
+#define FRAME_TYPE_AUDIO 2
+// add_frame drops new frames while more than this many are queued.
+#define RTP_MAX_FRAMES 400
+
+struct rtp_s {
+    std::atomic<int32_t> i_buf_num{0};  // frames queued; changed under mutex
+    frame_t* p_frame_buf = nullptr;     // newest frame (append here)
+    frame_t* p_frame_header = nullptr;  // oldest frame (take here)
+    pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;  // links and count
+    int i_event_fd = -1;  // eventfd counting frames added since the last wait
+};
+
+// Entry 0: record video list (encoder channel 0, muxer); entry 1: stream list
+// (encoder channel 1 video + AAC, RTMP publisher).
+extern rtp_s input_list[2];
+// Entry 0: record audio list (AAC, muxer); entry 1 unused.
+extern rtp_s audio_list[2];
+
+// Empty the list's links and count and set up its mutex and wake-up event;
+// 0, or -1 for a missing list (or no event could be made).
+int rtp_init(rtp_s* p_rtp);
+// One allocation holding the header and a copy of i_size data bytes;
+// nullptr for missing data, a size of 0 or no memory ("malloc rtp frame error").
+frame_t* new_frame(const void* p_frame_data, uint32_t i_size, int32_t i_type,
+                   uint64_t i_stamp);
+// Append a copy of the data as the newest frame and wake a waiting consumer.
+// While more than RTP_MAX_FRAMES are queued the frame is dropped. Returns 0.
+int add_frame(rtp_s* p_rtp, const void* p_frame, uint32_t i_size, int32_t i_type,
+              uint64_t i_stamp, int32_t i_flag);
+// Release *pp_frame (header and data) and clear the pointer; 0.
+int free_frame(frame_t** pp_frame);
+
+// --- consumer side ---------------------------------------------------------
+// Unlink the oldest frame and count it out; the caller holds p_rtp->mutex.
+// nullptr when the list is empty. Release the frame with free_frame.
+frame_t* rtp_unlink_head(rtp_s* p_rtp);
+// Lock, unlink the oldest frame, unlock.
+frame_t* rtp_take_frame(rtp_s* p_rtp);
+// Block until the list holds a frame (at once if it does); 1, or 0 when
+// timeout_ms passed first. timeout_ms < 0 waits without limit.
+int rtp_wait_frame(rtp_s* p_rtp, int timeout_ms);
+// Block until a frame has been added to any of the n lists since this
+// consumer's previous wait on it (frames left queued do not count); 1, or 0
+// on timeout. For a consumer that leaves frames queued while it waits for
+// another list, e.g. video waiting for audio.
+int rtp_wait_added(rtp_s* const* pp_lists, int n, int timeout_ms);
+// Release every queued frame and the wake-up event (tests, shutdown).
+void rtp_destroy(rtp_s* p_rtp);
