@@ -1,8 +1,97 @@
 #include "st_main_dvr.h"
 
+#include <pthread.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "bag_queue.h"
+#include "frame_list.h"
+#include "user_setting.h"
+
+// Start-up hooks: each "START-UP:" comment below marks the place in the fixed
+// start-up order where a worker or an initialisation step belongs. Put its
+// call at the marker (keep the order) when that worker is built.
+
+int vidrec_start_thread(const char* pName, void* (*pEntry)(void*), void* pArg) {
+    pthread_t tid;
+    const int r = pthread_create(&tid, nullptr, pEntry, pArg);
+    if (r != 0) return r;
+    char name[16];
+    snprintf(name, sizeof(name), "%s", pName);
+    pthread_setname_np(tid, name);
+    return 0;
+}
+
+void StartupLoadSettings(const char* pPath) {
+    UserParaInitAt(pPath);
+
+    // Saved rate-control modes and rotation are not taken over: the live
+    // ones start at 0.
+    UserSetPut(UsrBits::RecReso, stUserSetSave.ucRecReso);
+    SetFrameRatePara(stUserSetSave.ucRecReso);
+    g_stUserSet.ucBitRate[0] = stUserSetSave.ucBitRate[0];
+    g_stUserSet.ucBitRate[1] = stUserSetSave.ucBitRate[1];
+    UserSetPut(UsrBits::SdCardSel, stUserSetSave.bSdCardSel);
+    UserSetPut(UsrBits::Profile, stUserSetSave.ucProfile);
+
+    g_SrcFrameRatePrev = stUser.ucSrcFrameRate;
+    g_DstFrameRatePrev = stUser.ucDstFrameRate;
+}
 
 int vidrec_main(void) {
-    printf("vidrec: start-up not built yet\n");
-    return 1;
+    srand(unsigned(time(nullptr)));
+
+    StartupLoadSettings(USER_PARA_FILE);
+
+    // START-UP: ReadDhcpFlag();
+    // START-UP: UartRecvQueueInit();
+
+    rtp_init(&input_list[0]);  // record video
+    rtp_init(&input_list[1]);  // stream: video + AAC
+
+    // START-UP: Sample_Mp4ParaInit();
+
+    // START-UP: VIDREC_START_THREAD(MongooseWeb, nullptr);
+    // START-UP: VIDREC_START_THREAD(DHCP_Proc, nullptr);
+
+    rtp_init(&audio_list[0]);  // record audio
+    // START-UP: BagQueueInit(&stAacAudioQueue, ucAacAudioQueueBuf, 8200, 50);
+
+    // START-UP: VIDREC_START_THREAD(FdkAAC_Encode, nullptr);
+
+    usleep(100 * 1000);
+
+    // START-UP: VIDREC_START_THREAD(Mp4Muxer, input_list);
+    // START-UP: VIDREC_START_THREAD(RtmpHandle, &input_list[1]);
+    // START-UP: VIDREC_START_THREAD(UartDataProc, nullptr);
+    // START-UP: VIDREC_START_THREAD(UsbDetectProc, nullptr);
+    // START-UP: VIDREC_START_THREAD(UdpRecvData, nullptr);       // port 7000
+    // START-UP: VIDREC_START_THREAD(NetQueueDataProc, nullptr);
+    // START-UP: VIDREC_START_THREAD(UdpRecvData_7100, nullptr);  // port 7100
+    // START-UP: VIDREC_START_THREAD(UdpRecvDataNew, nullptr);    // port 57038
+
+    DebugInfo();
+
+    // START-UP: SetChangeStart(0);
+
+    // START-UP: pipeline build. ST_BaseModuleParaInit() (result unchecked),
+    // then s32Ret = ST_BaseModuleInit(0):
+    //   failure: printf("[%s %d]exec function failed, error:%x\n", "main", __LINE__, s32Ret);
+    //            return s32Ret;
+    //   success: printf("(%s %d)exec function pass\n", "main", __LINE__);
+
+    // START-UP: bAiExit = 0; u8AOInitOk = 0;
+
+    // START-UP: initAi(), then initAo(); for each:
+    //   failure: printf("[%s %d]exec function failed, error:%x\n", "main", __LINE__, s32Ret);
+    //            return s32Ret;
+    //   success: printf("[%s %d]exec function pass\n", "main", __LINE__);
+
+    // START-UP: VIDREC_START_THREAD(_ST_VencGetData, nullptr);
+
+    // The workers do everything from here on.
+    for (;;) pause();
 }
