@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <linux/ioctl.h>
 #include <pthread.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/eventfd.h>
@@ -54,9 +55,28 @@ State &st() {
 
 constexpr size_t kTraceMax = 20000;
 
+// "$VB_ROOT/inject": failures armed before the program starts, one
+// "node code result [times]" per line (for programs that run only briefly).
+void load_board_injections() {
+    std::string path = root_dir() + "/inject";
+    FILE *f = fopen(path.c_str(), "r");
+    if (!f) return;
+    char node[128];
+    unsigned long code;
+    long long result;
+    char line[256];
+    while (fgets(line, sizeof line, f)) {
+        int times = -1;
+        if (sscanf(line, "%127s %li %lli %d", node, &code, &result, &times) >= 3)
+            st().inject.push_back({node, code, (int)result, times});
+    }
+    fclose(f);
+}
+
 void install_once() {
     static std::once_flag once;
     std::call_once(once, [] {
+        load_board_injections();
         start_ctl();
         vb_install_sys();
         vb_install_capture();

@@ -1,0 +1,367 @@
+#include "net_config.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <net/route.h>
+#include <netinet/in.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "user_setting.h"
+
+DEV_NET_INFO_ST_EX g_NetInfoEx;
+const DEV_IP_INFO_ST tIpDefault = {0, {192, 168, 1, 239}, {255, 255, 255, 0}, {192, 168, 1, 1}};
+uint8_t ucCheckIpFlag = 0;
+NetPaths g_netPaths;
+
+namespace {
+
+// Closes the socket on every way out of an interface function.
+struct Sock {
+    int fd;
+    explicit Sock(int type) : fd(socket(AF_INET, type, 0)) {}
+    ~Sock() {
+        if (fd >= 0) close(fd);
+    }
+};
+
+void fill_ifreq(ifreq *ifr, const char *ifname) {
+    memset(ifr, 0, sizeof *ifr);
+    snprintf(ifr->ifr_name, sizeof ifr->ifr_name, "%s", ifname);
+}
+
+void set_sin(sockaddr *sa, in_addr a) {
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr = a;
+    memcpy(sa, &sin, sizeof sin);
+}
+
+void read_netip(DEV_IP_INFO_ST *rec) {
+    DEV_IP_INFO_ST r{};
+    FILE *f = fopen(g_netPaths.netip, "rb");
+    size_t n = 0;
+    if (f) {
+        n = fread(&r, 1, sizeof r, f);
+        fclose(f);
+    }
+    // A short file is as invalid as a missing one.
+    *rec = (n == sizeof r && r.chksum == 0xAA) ? r : tIpDefault;
+}
+
+void dotted(const uint8_t a[4], char *out, size_t len) { snprintf(out, len, "%d.%d.%d.%d", a[0], a[1], a[2], a[3]); }
+
+bool parse_dotted(const char *txt, uint8_t out[4]) {
+    in_addr a;
+    if (!txt || inet_pton(AF_INET, txt, &a) != 1) return false;
+    memcpy(out, &a.s_addr, 4);
+    return true;
+}
+
+// Removes every default route through `ifname`, so a new gateway replaces the old.
+void del_default_routes(int fd, const char *ifname) {
+    for (int i = 0; i < 8; ++i) {
+        rtentry rt{};
+        set_sin(&rt.rt_dst, in_addr{INADDR_ANY});
+        set_sin(&rt.rt_genmask, in_addr{INADDR_ANY});
+        rt.rt_dev = const_cast<char *>(ifname);
+        if (ioctl(fd, SIOCDELRT, &rt) < 0) break;
+    }
+}
+
+}  // namespace
+
+void ReadDhcpFlag(void) {
+    FILE *f = fopen(g_netPaths.dhcp_flag, "r");
+    int c = f ? fgetc(f) : EOF;
+    if (f) fclose(f);
+    // Missing or not a digit: static address.
+    g_NetInfoEx.ucDhcpFlag = (c >= '0' && c <= '9') ? (uint8_t)(c - '0') : 0;
+    printf("ucDhcpFlag = %d \n", g_NetInfoEx.ucDhcpFlag);
+}
+
+int SaveDhcpFlag(void) {
+    FILE *f = fopen(g_netPaths.dhcp_flag, "w");
+    if (!f) return -1;
+    int ok = fprintf(f, "%d", g_NetInfoEx.ucDhcpFlag % 10) == 1;
+    return (fclose(f) == 0 && ok) ? 0 : -1;
+}
+
+int network_connect_check(void) {
+    char buf[11] = {0};
+    FILE *f = fopen(g_netPaths.operstate, "r");
+    if (f) {
+        size_t n = fread(buf, 1, 10, f);
+        buf[n] = 0;
+        fclose(f);
+    }
+    if (strstr(buf, "up")) return 1;
+    if (strstr(buf, "down")) return 0;
+    printf("unknown err\n");
+    return -1;
+}
+
+int get_local_mac(const char *ifname, char *out) {
+    Sock s(SOCK_STREAM);
+    if (s.fd < 0) {
+        printf("get %s mac address socket creat error\n", ifname);
+        return -1;
+    }
+    ifreq ifr;
+    fill_ifreq(&ifr, ifname);
+    if (ioctl(s.fd, SIOCGIFHWADDR, &ifr) < 0) {
+        printf("get %s mac address error\n", ifname);
+        return -1;
+    }
+    const unsigned char *m = (const unsigned char *)ifr.ifr_hwaddr.sa_data;
+    snprintf(out, 18, "%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4], m[5]);
+    return 0;
+}
+
+int GetComputerInfo(char *ip, char *mask, char *broadcast) {
+    Sock s(SOCK_DGRAM);
+    if (s.fd < 0) {
+        perror("socket");
+        return -1;
+    }
+    ifreq ifr;
+    fill_ifreq(&ifr, "eth0");
+    if (ioctl(s.fd, SIOCGIFADDR, &ifr) < 0) {
+        perror("ioctl");
+        return -1;
+    }
+    strcpy(ip, inet_ntoa(((sockaddr_in *)&ifr.ifr_addr)->sin_addr));
+    fill_ifreq(&ifr, "eth0");
+    if (ioctl(s.fd, SIOCGIFNETMASK, &ifr) < 0) {
+        perror("ioctl");
+        return -1;
+    }
+    strcpy(mask, inet_ntoa(((sockaddr_in *)&ifr.ifr_netmask)->sin_addr));
+    fill_ifreq(&ifr, "eth0");
+    if (ioctl(s.fd, SIOCGIFBRDADDR, &ifr) == 0)
+        strcpy(broadcast, inet_ntoa(((sockaddr_in *)&ifr.ifr_broadaddr)->sin_addr));
+    else
+        strcpy(broadcast, "0.0.0.0");
+    return 0;
+}
+
+int GetDefaultGateway(const char *ifname, char *gateway, unsigned len) {
+    FILE *f = fopen(g_netPaths.route, "r");
+    if (!f) return -1;
+    char line[256];
+    int ret = -1;
+    while (fgets(line, sizeof line, f)) {
+        char dev[IFNAMSIZ + 1];
+        unsigned dst, gw, flags;
+        if (sscanf(line, "%16s %x %x %x", dev, &dst, &gw, &flags) != 4) continue;
+        if (strcmp(dev, ifname) == 0 && dst == 0 && (flags & RTF_GATEWAY)) {
+            in_addr a{gw};
+            snprintf(gateway, len, "%s", inet_ntoa(a));
+            ret = 0;
+            break;
+        }
+    }
+    fclose(f);
+    return ret;
+}
+
+int SetIfAddr(const char *ifname, const char *Ipaddr, const char *mask, const char *gateway) {
+    Sock s(SOCK_DGRAM);
+    if (s.fd < 0) {
+        perror("socket   error");
+        return -1;
+    }
+    ifreq ifr;
+    in_addr a;
+    fill_ifreq(&ifr, ifname);
+    if (!Ipaddr || inet_aton(Ipaddr, &a) == 0) {
+        perror("inet_aton   error");
+        return -2;
+    }
+    set_sin(&ifr.ifr_addr, a);
+    if (ioctl(s.fd, SIOCSIFADDR, &ifr) < 0) {
+        perror("ioctl   SIOCSIFADDR   error");
+        return -3;
+    }
+    fill_ifreq(&ifr, ifname);
+    if (!mask || inet_pton(AF_INET, mask, &a) != 1) {
+        perror("inet_pton   error");
+        return -4;
+    }
+    set_sin(&ifr.ifr_netmask, a);
+    if (ioctl(s.fd, SIOCSIFNETMASK, &ifr) < 0) {
+        perror("ioctl");
+        return -5;
+    }
+    in_addr gw;
+    if (!gateway || inet_aton(gateway, &gw) == 0) {
+        printf("inet_aton error\n");
+        return -6;
+    }
+    // An existing default route would make the add fail and keep the old gateway.
+    del_default_routes(s.fd, ifname);
+    rtentry rt{};
+    set_sin(&rt.rt_dst, in_addr{INADDR_ANY});
+    set_sin(&rt.rt_genmask, in_addr{INADDR_ANY});
+    set_sin(&rt.rt_gateway, gw);
+    rt.rt_flags = RTF_GATEWAY;
+    if (ioctl(s.fd, SIOCADDRT, &rt) < 0) {
+        perror("ioctl(SIOCADDRT) error in set_default_route\n");
+        return -7;
+    }
+    return 0;
+}
+
+int SetIp(void) {
+    DEV_IP_INFO_ST rec;
+    read_netip(&rec);
+    char ip[16], mask[16], gw[16];
+    dotted(rec.ucIp, ip, sizeof ip);
+    dotted(rec.ucMask, mask, sizeof mask);
+    dotted(rec.ucGateWay, gw, sizeof gw);
+    printf("checksum = %x\n", rec.chksum);
+    printf("ip = %s\n", ip);
+    printf("Mask = %s\n", mask);
+    printf("GateWay = %s\n", gw);
+    return SetIfAddr("eth0", ip, mask, gw);
+}
+
+int SaveNetWorkParam(uint8_t kind, const DEV_IP_INFO_ST *rec) {
+    if (kind != 0 || !rec) return 0;
+    memcpy(&g_NetInfoEx, rec, sizeof *rec);
+    FILE *f = fopen(g_netPaths.netip, "wb");
+    if (!f) return -1;
+    size_t n = fwrite(rec, 1, sizeof *rec, f);
+    return (fclose(f) == 0 && n == sizeof *rec) ? 0 : -1;
+}
+
+int Proto_SetIP(const uint8_t *data, uint16_t len) {
+    if (!data || len < 12) return -1;
+    if (data[0] == 0) return 0;
+    DEV_IP_INFO_ST rec;
+    rec.chksum = 0xAA;
+    memcpy(rec.ucIp, data, 12);
+    return SaveNetWorkParam(0, &rec);
+}
+
+void ReadDns(uint8_t *dns) {
+    FILE *f = fopen(g_netPaths.resolv, "r");
+    if (!f) return;
+    char line[128];
+    for (int i = 0; i < 2 && fgets(line, sizeof line, f); ++i) {
+        char *p = strstr(line, "nameserver");
+        if (!p) continue;
+        in_addr_t a = inet_addr(p + 11);
+        memcpy(dns + 4 * i, &a, 4);
+    }
+    fclose(f);
+}
+
+int Proto_SetDns(const uint8_t *data, uint16_t len) {
+    if (!data || len < 4) return -1;
+    printf("nameserver %d.%d.%d.%d\n", data[0], data[1], data[2], data[3]);
+    FILE *f = fopen(g_netPaths.resolv, "w");
+    if (!f) return -1;
+    int ok = fprintf(f, "nameserver %d.%d.%d.%d\n", data[0], data[1], data[2], data[3]) > 0;
+    ok = fprintf(f, "nameserver %s\n", NET_FIXED_DNS) > 0 && ok;
+    return (fclose(f) == 0 && ok) ? 0 : -1;
+}
+
+void LoadNetWorkParam(void) {
+    if (g_NetInfoEx.ucDhcpFlag == 0) {
+        DEV_IP_INFO_ST rec;
+        read_netip(&rec);
+        memcpy(&g_NetInfoEx, &rec, sizeof rec);
+    }
+    uint8_t dns[8];
+    memcpy(dns, g_NetInfoEx.ucDns1, 4);
+    memcpy(dns + 4, g_NetInfoEx.ucDns2, 4);
+    ReadDns(dns);
+    memcpy(g_NetInfoEx.ucDns1, dns, 4);
+    memcpy(g_NetInfoEx.ucDns2, dns + 4, 4);
+    const DEV_NET_INFO_ST_EX &n = g_NetInfoEx;
+    printf("IP:      %d.%d.%d.%d\n", n.ucIp[0], n.ucIp[1], n.ucIp[2], n.ucIp[3]);
+    printf("mask:    %d.%d.%d.%d\n", n.ucMask[0], n.ucMask[1], n.ucMask[2], n.ucMask[3]);
+    printf("GateWay: %d.%d.%d.%d\n", n.ucGateWay[0], n.ucGateWay[1], n.ucGateWay[2], n.ucGateWay[3]);
+    printf("MAC : %02x-%02x-%02x-%02x-%02x-%02x\n", n.ucMac[0], n.ucMac[1], n.ucMac[2], n.ucMac[3], n.ucMac[4],
+           n.ucMac[5]);
+    printf("DNS1 : %d.%d.%d.%d\n", n.ucDns1[0], n.ucDns1[1], n.ucDns1[2], n.ucDns1[3]);
+    printf("DNS2 : %d.%d.%d.%d\n", n.ucDns2[0], n.ucDns2[1], n.ucDns2[2], n.ucDns2[3]);
+}
+
+int Proto_SetMac(const uint8_t *data, uint16_t len) {
+    printf("usDataLen = %d \n", len);
+    if (!data || len < 27) return -1;
+    DEV_NET_INFO_ST_EX rec;
+    memcpy(&rec, data, 27);
+    uint8_t mac[6] = {0x48, 0x49, rec.ucMac[2], rec.ucMac[3], rec.ucMac[4], rec.ucMac[5]};
+    if_updown("eth0", 0);
+    int ret = set_mac_addr("eth0", mac);
+    if_updown("eth0", 1);
+    if (g_NetInfoEx.ucDhcpFlag == 0) SetIp();
+    printf("MAC %x:%x:%x:%x:%x:%x\n", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+    return ret;
+}
+
+uint8_t Proto_GetNetworkPara(uint8_t *out) {
+    LoadNetWorkParam();
+    memcpy(out, &g_NetInfoEx, sizeof g_NetInfoEx);
+    return (uint8_t)sizeof g_NetInfoEx;
+}
+
+void DhcpStep(DhcpState *st) {
+    int link = network_connect_check();
+    if (link >= 0) {
+        UserSetPut(UsrBits::NetWorkStatus, (uint8_t)link);
+        st->history = (uint8_t)((st->history << 1) | (uint8_t)link);
+    }
+    if ((st->history & 3) == 1 && g_NetInfoEx.ucDhcpFlag) {
+        ucCheckIpFlag = 0;
+        st->retry = 0;
+        if (system(NET_DHCP_CMD) == -1) perror("system");
+    }
+    if (link != 1 || ucCheckIpFlag) return;
+    bool got = false;
+    if (g_NetInfoEx.ucDhcpFlag) {
+        char ip[16] = "", mask[16] = "", brd[16] = "";
+        int r = GetComputerInfo(ip, mask, brd);
+        printf("GetIP: -------%d\n", st->retry);
+        printf("%s\n%s\n%s\n", ip, mask, brd);
+        if (r == 0) {
+            ucCheckIpFlag = 1;
+            got = true;
+            parse_dotted(ip, g_NetInfoEx.ucIp);
+            parse_dotted(mask, g_NetInfoEx.ucMask);
+            // The gateway is the default route's, not the broadcast address.
+            char gw[16];
+            if (GetDefaultGateway("eth0", gw, sizeof gw) == 0) parse_dotted(gw, g_NetInfoEx.ucGateWay);
+        }
+    }
+    if (st->retry >= 11 && !got) {
+        SetIp();
+        ucCheckIpFlag = 1;
+    }
+    st->retry++;
+}
+
+void *DHCP_Proc(void *) {
+    char mac[18];
+    if (get_local_mac("eth0", mac) == 0) {
+        printf("Get MAC - %s\n", mac);
+        unsigned m[6];
+        if (sscanf(mac, "%x:%x:%x:%x:%x:%x", &m[0], &m[1], &m[2], &m[3], &m[4], &m[5]) == 6)
+            for (int i = 0; i < 6; ++i) g_NetInfoEx.ucMac[i] = (uint8_t)m[i];
+    }
+    DhcpState st;
+    for (;;) {
+        DhcpStep(&st);
+        sleep(1);
+    }
+    return nullptr;
+}
