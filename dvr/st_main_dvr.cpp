@@ -25,22 +25,6 @@ int vidrec_start_thread(const char* pName, void* (*pEntry)(void*), void* pArg) {
     return 0;
 }
 
-void StartupLoadSettings(const char* pPath) {
-    UserParaInitAt(pPath);
-
-    // Saved rate-control modes and rotation are not taken over: the live
-    // ones start at 0.
-    UserSetPut(UsrBits::RecReso, stUserSetSave.ucRecReso);
-    SetFrameRatePara(stUserSetSave.ucRecReso);
-    g_stUserSet.ucBitRate[0] = stUserSetSave.ucBitRate[0];
-    g_stUserSet.ucBitRate[1] = stUserSetSave.ucBitRate[1];
-    UserSetPut(UsrBits::SdCardSel, stUserSetSave.bSdCardSel);
-    UserSetPut(UsrBits::Profile, stUserSetSave.ucProfile);
-
-    g_SrcFrameRatePrev = stUser.ucSrcFrameRate;
-    g_DstFrameRatePrev = stUser.ucDstFrameRate;
-}
-
 int vidrec_main(void) {
     srand(unsigned(time(nullptr)));
 

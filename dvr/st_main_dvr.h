@@ -6,10 +6,6 @@
 // only when the pipeline or audio start fails, with that step's code.
 int vidrec_main(void);
 
-// Load the saved settings from pPath and derive from them the live settings
-// (g_stUserSet), the input mode (stUser) and the bound frame rates.
-void StartupLoadSettings(const char* pPath);
-
 // Start a worker thread with default attributes, named after its entry
 // function (cut to 15 characters); the thread is never joined. 0 or the
 // pthread_create error.

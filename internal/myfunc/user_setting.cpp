@@ -103,6 +103,23 @@ int UserParaResetAt(const char* pPath) {
 
 int UserParaReset(void) { return UserParaResetAt(USER_PARA_FILE); }
 
+// Start-up: the live settings from the saved ones.
+void StartupLoadSettings(const char* pPath) {
+    UserParaInitAt(pPath);
+
+    // Saved rate-control modes and rotation are not taken over: the live
+    // ones start at 0.
+    UserSetPut(UsrBits::RecReso, stUserSetSave.ucRecReso);
+    SetFrameRatePara(stUserSetSave.ucRecReso);
+    g_stUserSet.ucBitRate[0] = stUserSetSave.ucBitRate[0];
+    g_stUserSet.ucBitRate[1] = stUserSetSave.ucBitRate[1];
+    UserSetPut(UsrBits::SdCardSel, stUserSetSave.bSdCardSel);
+    UserSetPut(UsrBits::Profile, stUserSetSave.ucProfile);
+
+    g_SrcFrameRatePrev = stUser.ucSrcFrameRate;
+    g_DstFrameRatePrev = stUser.ucDstFrameRate;
+}
+
 // ---------------------------------------------------------------------------
 // Input mode
 

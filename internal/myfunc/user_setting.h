@@ -151,6 +151,11 @@ int UserParaSaveAt(const char* pPath);
 int UserParaReset(void);
 int UserParaResetAt(const char* pPath);
 
+// Start-up: UserParaInitAt(pPath), then the live settings (g_stUserSet), the
+// input mode (stUser) and the bound frame rates from the saved settings.
+// Saved rate-control modes and rotation are not taken over.
+void StartupLoadSettings(const char* pPath);
+
 // 1 when code is an input-mode code of the table (1-3, 5-7, 9-14).
 int IsKnownInputMode(uint8_t code);
 // stUser from an input-mode code. An unknown code keeps the previous timing
