@@ -345,18 +345,23 @@ int UartHeartPoll(u64 now_us) {
     return 1;
 }
 
-void DeviceHeart(void) {
-    g_stUserSet.usChipId = 0x0910;
-    g_stUserSet.ucVersion = 0x26;
-    u32 total = 0, freemb = 0, used = 0;
-    if (GetSDcardInfo_New(&total, &freemb, &used) > 0) total = freemb = used = 0;
+void HeartApplyStorage(int result, u32 total, u32 freemb) {
+    if (result > 0) total = freemb = 0;
     g_stUserSet.usTotalSize = total;
     g_stUserSet.usFreeSize = freemb;
-    if (UserSetGet(UsrBits::SaveOnOff) && g_stUserSet.usFreeSize <= 512) {
+    if (UserSetGet(UsrBits::SaveOnOff) && freemb <= 512) {
         // Too little room left: the muxer closes the file at the next key frame.
         UserSetPut(UsrBits::SaveOnOff, 0);
         UserSetPut(UsrBits::SaveStop, 1);
     }
+}
+
+void DeviceHeart(void) {
+    g_stUserSet.usChipId = 0x0910;
+    g_stUserSet.ucVersion = 0x26;
+    u32 total = 0, freemb = 0, used = 0;
+    int r = GetSDcardInfo_New(&total, &freemb, &used);
+    HeartApplyStorage(r, total, freemb);
     ST_GLOBAL_SETTING snap;
     UserSetSnapshot(&snap);
     u8 payload[1 + sizeof(ST_GLOBAL_SETTING)];

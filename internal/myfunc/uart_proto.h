@@ -131,6 +131,9 @@ int NetToUartSendBag(const u8 *pucBuf, int len);
 // Writes `len` bytes to `fd` under g_UartSendMutex; returns bytes written or -1.
 int UartWriteLocked(int fd, const u8 *buf, size_t len);
 void DeviceHeart(void);
+// Storage figures of a heartbeat (result of the storage query, sizes in MB):
+// stores them and stops recording when 512 MB or less are free.
+void HeartApplyStorage(int result, u32 total, u32 freemb);
 
 // ---- what the router hands on ---------------------------------------------
 // Command handler for frames meant for the recorder: returns the reply length
