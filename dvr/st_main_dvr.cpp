@@ -8,7 +8,10 @@
 #include <unistd.h>
 
 #include "bag_queue.h"
+#include "dvr_audio.h"
 #include "frame_list.h"
+#include "net_config.h"
+#include "uart_proto.h"
 #include "user_setting.h"
 
 // Start-up hooks: each "START-UP:" comment below marks the place in the fixed
@@ -30,8 +33,8 @@ int vidrec_main(void) {
 
     StartupLoadSettings(USER_PARA_FILE);
 
-    // START-UP: ReadDhcpFlag();
-    // START-UP: UartRecvQueueInit();
+    ReadDhcpFlag();
+    UartRecvQueueInit();
 
     rtp_init(&input_list[0]);  // record video
     rtp_init(&input_list[1]);  // stream: video + AAC
@@ -42,9 +45,9 @@ int vidrec_main(void) {
     // START-UP: VIDREC_START_THREAD(DHCP_Proc, nullptr);
 
     rtp_init(&audio_list[0]);  // record audio
-    // START-UP: BagQueueInit(&stAacAudioQueue, ucAacAudioQueueBuf, 8200, 50);
+    BagQueueInit(&stAacAudioQueue, ucAacAudioQueueBuf, AAC_PACKET_LEN, AAC_PACKET_NUM);
 
-    // START-UP: VIDREC_START_THREAD(FdkAAC_Encode, nullptr);
+    VIDREC_START_THREAD(FdkAAC_Encode, nullptr);
 
     usleep(100 * 1000);
 
@@ -67,12 +70,23 @@ int vidrec_main(void) {
     //            return s32Ret;
     //   success: printf("(%s %d)exec function pass\n", "main", __LINE__);
 
-    // START-UP: bAiExit = 0; u8AOInitOk = 0;
+    bAiExit = 0;
+    u8AOInitOk = 0;
 
-    // START-UP: initAi(), then initAo(); for each:
-    //   failure: printf("[%s %d]exec function failed, error:%x\n", "main", __LINE__, s32Ret);
-    //            return s32Ret;
-    //   success: printf("[%s %d]exec function pass\n", "main", __LINE__);
+    {
+        MI_S32 s32Ret = initAi();
+        if (s32Ret != 0) {
+            printf("[%s %d]exec function failed, error:%x\n", "main", __LINE__, s32Ret);
+            return s32Ret;
+        }
+        printf("[%s %d]exec function pass\n", "main", __LINE__);
+        s32Ret = initAo();
+        if (s32Ret != 0) {
+            printf("[%s %d]exec function failed, error:%x\n", "main", __LINE__, s32Ret);
+            return s32Ret;
+        }
+        printf("[%s %d]exec function pass\n", "main", __LINE__);
+    }
 
     // START-UP: VIDREC_START_THREAD(_ST_VencGetData, nullptr);
 
