@@ -18,16 +18,6 @@
 // start-up order where a worker or an initialisation step belongs. Put its
 // call at the marker (keep the order) when that worker is built.
 
-int vidrec_start_thread(const char* pName, void* (*pEntry)(void*), void* pArg) {
-    pthread_t tid;
-    const int r = pthread_create(&tid, nullptr, pEntry, pArg);
-    if (r != 0) return r;
-    char name[16];
-    snprintf(name, sizeof(name), "%s", pName);
-    pthread_setname_np(tid, name);
-    return 0;
-}
-
 int vidrec_main(void) {
     srand(unsigned(time(nullptr)));
 
