@@ -1,5 +1,6 @@
 #include "h264_sps.h"
 
+#include <pthread.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -240,4 +241,32 @@ int h264_parse_sps(const uint8_t *data, uint32_t dataSize, sps_info_struct *info
     out.height = height;
     *info = out;
     return 1;
+}
+
+ST_SPS_PPS stSpsPps[2];
+
+namespace {
+pthread_mutex_t g_spsLock = PTHREAD_MUTEX_INITIALIZER;
+}
+
+int SpsPpsStore(int chn, const uint8_t *sps, uint32_t spsLen, const uint8_t *pps, uint32_t ppsLen) {
+    if (chn < 0 || chn > 1 || spsLen > sizeof stSpsPps[0].sps || ppsLen > sizeof stSpsPps[0].pps) return -1;
+    pthread_mutex_lock(&g_spsLock);
+    if (sps) {
+        memcpy(stSpsPps[chn].sps, sps, spsLen);
+        stSpsPps[chn].spsLen = (uint8_t)spsLen;
+    }
+    if (pps) {
+        memcpy(stSpsPps[chn].pps, pps, ppsLen);
+        stSpsPps[chn].ppsLen = (uint8_t)ppsLen;
+    }
+    pthread_mutex_unlock(&g_spsLock);
+    return 0;
+}
+
+void SpsPpsLoad(int chn, ST_SPS_PPS *out) {
+    if (chn < 0 || chn > 1 || !out) return;
+    pthread_mutex_lock(&g_spsLock);
+    *out = stSpsPps[chn];
+    pthread_mutex_unlock(&g_spsLock);
 }

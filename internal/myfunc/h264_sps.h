@@ -31,3 +31,24 @@ void del_emulation_prevention(uint8_t *data, uint32_t *dataSize);
 // `info` when a whole SPS was read; 0 for a missing argument, another NAL
 // type, or a truncated or malformed SPS (then `info` is left as it was).
 int h264_parse_sps(const uint8_t *data, uint32_t dataSize, sps_info_struct *info);
+
+// Latest SPS and PPS of each encoder channel (entry 0 record, 1 live), as
+// stored without start code or length prefix. 82 bytes, also the first record
+// of a recording's side index file.
+#pragma pack(push, 1)
+typedef struct {
+    uint8_t sps[64];
+    uint8_t spsLen;
+    uint8_t pps[16];
+    uint8_t ppsLen;
+} ST_SPS_PPS;
+#pragma pack(pop)
+static_assert(sizeof(ST_SPS_PPS) == 82, "side index file record");
+
+extern ST_SPS_PPS stSpsPps[2];
+
+// The stream thread writes a channel's parameter sets while the muxer and the
+// publisher read them: go through these so nobody sees half an update.
+// Store refuses (returns -1) a set longer than its room; 0 otherwise.
+int SpsPpsStore(int chn, const uint8_t *sps, uint32_t spsLen, const uint8_t *pps, uint32_t ppsLen);
+void SpsPpsLoad(int chn, ST_SPS_PPS *out);

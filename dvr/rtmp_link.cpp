@@ -1,0 +1,107 @@
+#include "rtmp_link.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <string>
+
+#include "err_code.h"
+
+#if defined(VIDREC_HAVE_RTMP)
+#include <librtmp/log.h>
+#include <librtmp/rtmp.h>
+
+namespace {
+
+class LibTransport : public RtmpTransport {
+public:
+    int connect(const char *url) override {
+        close();  // a reconnect never leaks the previous connection
+        RTMP_LogSetLevel(RTMP_LOGINFO);
+        r_ = RTMP_Alloc();
+        if (!r_) return RtmpConnectFail;
+        RTMP_Init(r_);
+        // The library keeps pointers into the URL it was given.
+        url_ = url ? url : "";
+        if (!RTMP_SetupURL(r_, url_.data())) {
+            free_conn();
+            return RtmpUrlSetupFail;
+        }
+        fprintf(stderr, "Connecting to %s\n", url_.c_str());
+        RTMP_EnableWrite(r_);
+        if (!RTMP_Connect(r_, nullptr)) {
+            free_conn();
+            return RtmpConnectFail;
+        }
+        // The library sets only a receive time-out: a stalled server must
+        // not block a send for ever.
+        timeval tv{5, 0};
+        if (setsockopt(RTMP_Socket(r_), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) < 0)
+            RTMP_Log(RTMP_LOGERROR, "%s, Setting socket timeout to %ds failed!", __func__, 5);
+        if (!RTMP_ConnectStream(r_, 0)) {
+            RTMP_Close(r_);
+            free_conn();
+            return RtmpConnectStreamFail;
+        }
+        return 0;
+    }
+    bool connected() override { return r_ && RTMP_IsConnected(r_); }
+    int send(uint8_t type, uint32_t timestamp, int header_type, const uint8_t *body, uint32_t len) override {
+        if (!connected()) return 0;
+        RTMPPacket pkt;
+        RTMPPacket_Reset(&pkt);
+        if (!RTMPPacket_Alloc(&pkt, len)) return 0;
+        memcpy(pkt.m_body, body, len);
+        pkt.m_nBodySize = len;
+        pkt.m_packetType = type;
+        pkt.m_nChannel = 0x04;
+        pkt.m_nInfoField2 = r_->m_stream_id;
+        pkt.m_hasAbsTimestamp = 0;
+        pkt.m_nTimeStamp = timestamp;
+        pkt.m_headerType = (uint8_t)(header_type == 1 ? RTMP_PACKET_SIZE_MEDIUM : RTMP_PACKET_SIZE_LARGE);
+        int ok = RTMP_SendPacket(r_, &pkt, 1);
+        RTMPPacket_Free(&pkt);
+        return ok ? 1 : 0;
+    }
+    void close() override {
+        if (r_) {
+            RTMP_Close(r_);
+            free_conn();
+        }
+    }
+
+private:
+    void free_conn() {
+        RTMP_Free(r_);
+        r_ = nullptr;
+    }
+    RTMP *r_ = nullptr;
+    std::string url_;
+};
+
+}  // namespace
+
+RtmpTransport *RtmpLibTransport() {
+    static LibTransport t;
+    return &t;
+}
+
+#else
+
+namespace {
+class NoLibTransport : public RtmpTransport {
+public:
+    int connect(const char *) override { return RtmpConnectFail; }
+    bool connected() override { return false; }
+    int send(uint8_t, uint32_t, int, const uint8_t *, uint32_t) override { return 0; }
+    void close() override {}
+};
+}  // namespace
+
+RtmpTransport *RtmpLibTransport() {
+    static NoLibTransport t;
+    return &t;
+}
+#endif

@@ -1,0 +1,338 @@
+#include "rtmp_publish.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "err_code.h"
+#include "file_util.h"
+#include "h264_sps.h"
+#include "uart_proto.h"
+#include "user_setting.h"
+
+ST_RTMP_URL g_stUrl;
+std::atomic<EM_RTMP_STATE> emRtmpState{State_Rtmp_Init};
+std::atomic<uint8_t> u8RtmpConnectOK{0};
+std::atomic<uint8_t> u8RtmpStart{0};
+std::atomic<uint8_t> u8RtmpAudioStart{0};
+std::atomic<uint8_t> u8RtmpConnectFlag{0};
+
+namespace {
+
+RtmpTransport *g_link = nullptr;
+std::string g_relDir = "url";
+std::string g_absDir = RTMP_URL_DIR;
+
+// Publisher-thread state (the thread alone runs RtmpStep).
+struct Pub {
+    int inSend = 0;       // in the Send state
+    int started = 0;      // a key frame has been sent on this connection
+    int iReConnectCnt = 0;
+    int iRet = 0;
+    uint8_t ucConnectcheck = 0;
+    double videoClock = 0, videoGap = 0;
+    double audioClock = 0, audioGap = 0;
+} g_pub;
+
+RtmpTransport *link() { return g_link ? g_link : RtmpLibTransport(); }
+
+constexpr uint8_t kAacConfig[2] = {0x11, 0x90};  // AAC-LC, 48 kHz, stereo
+
+std::string url_file(const std::string &dir, unsigned idx) { return dir + "/" + std::to_string(idx); }
+
+}  // namespace
+
+void RtmpSetTransport(RtmpTransport *t) { g_link = t; }
+
+void RtmpResetForTest(void) {
+    g_pub = Pub{};
+    emRtmpState = State_Rtmp_Init;
+    u8RtmpConnectOK = 0;
+    u8RtmpStart = 0;
+    u8RtmpAudioStart = 0;
+    u8RtmpConnectFlag = 0;
+}
+
+void RtmpUrlSetDirs(const char *relDir, const char *absDir) {
+    g_relDir = relDir ? relDir : "url";
+    g_absDir = absDir ? absDir : RTMP_URL_DIR;
+}
+
+void RtmpOpenState(void) { emRtmpState = State_Rtmp_Connect; }
+
+void RtmpCloseState(void) {
+    if (u8RtmpConnectOK) emRtmpState = State_Rtmp_Close;
+}
+
+int ReadRtmpUrl(uint8_t index) {
+    if (index >= RTMP_URL_COUNT) return FileOpenFail;
+    ST_RTMP_URL rec;
+    memset(&rec, 0, sizeof rec);
+    size_t got = 0;
+    int ret = ReadFileEx(url_file(g_relDir, index).c_str(), &rec, sizeof rec, &got);
+    if (ret != NoErr) return ret;
+    // A short file would leave the tail of the previous destination behind.
+    if (got != sizeof rec) return FileReadFail;
+    rec.user_name[sizeof rec.user_name - 1] = 0;
+    rec.rtmp_url[sizeof rec.rtmp_url - 1] = 0;
+    g_stUrl = rec;
+    return NoErr;
+}
+
+int LoadRtmpUrl(uint8_t ucIndex, ST_RTMP_URL *out) {
+    printf("ucIndex = %d\n", ucIndex);
+    ST_RTMP_URL rec;
+    memset(&rec, 0, sizeof rec);
+    int ret = ucIndex < RTMP_URL_COUNT ? ReadFileEx(url_file(g_absDir, ucIndex).c_str(), &rec, sizeof rec)
+                                       : FileOpenFail;
+    rec.user_name[sizeof rec.user_name - 1] = 0;
+    rec.rtmp_url[sizeof rec.rtmp_url - 1] = 0;
+    if (out) memcpy(out, &rec, sizeof rec);
+    return ret;
+}
+
+int SaveRtmpUrl(const ST_RTMP_URL *rec) {
+    if (!rec || rec->index >= RTMP_URL_COUNT) return FileCreatFail;
+    ST_RTMP_URL r = *rec;
+    r.user_name[sizeof r.user_name - 1] = 0;
+    r.rtmp_url[sizeof r.rtmp_url - 1] = 0;
+    printf("%d \n", r.index);
+    printf("%d \n", r.user_name_len);
+    printf("%s \n", r.user_name);
+    printf("%d \n", r.rtmp_url_len);
+    printf("%s \n", r.rtmp_url);
+    int ret = WriteFile(url_file(g_absDir, r.index).c_str(), &r, sizeof r);
+    uint8_t frame[1 + sizeof r];
+    frame[0] = 0;
+    memcpy(frame + 1, &r, sizeof r);
+    UartSendBag(0x67, frame, sizeof frame);
+    return ret;
+}
+
+int RTMP264_Connect(const char *url) { return link()->connect(url); }
+
+int Rtmp264_Open(void) {
+    int ret = RtmpWriteNFail;
+    char url[sizeof g_stUrl.rtmp_url];
+    memcpy(url, g_stUrl.rtmp_url, sizeof url);
+    url[sizeof url - 1] = 0;
+    for (int i = 0; i < 2; ++i) {
+        ret = RTMP264_Connect(url);
+        printf("RTMP264_Connect %d %d\n", ret, i);
+        if (ret == 0) return 0;
+        UartSendErrorCode((uint32_t)ret);
+        if (!UserSetGet(UsrBits::RtmpOnOff)) return ret;
+    }
+    return RtmpWriteNFail;
+}
+
+void RTMP264_Close(void) {
+    link()->close();
+    printf("RTMP264_Close ");
+}
+
+int SendPacket(uint32_t type, uint8_t *data, uint32_t size, uint32_t timestamp) {
+    if (!link()->connected()) return 0;
+    return link()->send((uint8_t)type, timestamp, 0, data, size);
+}
+
+int SendVideoSpsPps(uint8_t *pps, int pps_len, uint8_t *sps, int sps_len, uint32_t timestamp) {
+    if (!sps || !pps || sps_len < 4 || pps_len < 0 || 16 + sps_len + pps_len > 1024) return 0;
+    uint8_t body[1024];
+    int i = 0;
+    body[i++] = 0x17;
+    body[i++] = 0x00;
+    body[i++] = 0x00;
+    body[i++] = 0x00;
+    body[i++] = 0x00;
+    body[i++] = 0x01;
+    body[i++] = sps[1];
+    body[i++] = sps[2];
+    body[i++] = sps[3];
+    body[i++] = 0xFF;
+    body[i++] = 0xE1;
+    body[i++] = (uint8_t)(sps_len >> 8);
+    body[i++] = (uint8_t)sps_len;
+    memcpy(body + i, sps, (size_t)sps_len);
+    i += sps_len;
+    body[i++] = 0x01;
+    body[i++] = (uint8_t)(pps_len >> 8);
+    body[i++] = (uint8_t)pps_len;
+    memcpy(body + i, pps, (size_t)pps_len);
+    i += pps_len;
+    return link()->send(9, timestamp, 1, body, (uint32_t)i);
+}
+
+int SendH264Packet(uint8_t *data, uint32_t size, int bIsKeyFrame, uint32_t timestamp) {
+    if (!data || size < 11) {
+        printf("data == NULL && size<11\n");
+        return 0;
+    }
+    std::string body(size + 9, '\0');
+    uint8_t *b = reinterpret_cast<uint8_t *>(body.data());
+    b[0] = bIsKeyFrame ? 0x17 : 0x27;
+    b[1] = 0x01;
+    b[5] = (uint8_t)(size >> 24);
+    b[6] = (uint8_t)(size >> 16);
+    b[7] = (uint8_t)(size >> 8);
+    b[8] = (uint8_t)size;
+    memcpy(b + 9, data, size);
+    if (bIsKeyFrame) {
+        ST_SPS_PPS sp;
+        SpsPpsLoad(1, &sp);
+        SendVideoSpsPps(sp.pps, sp.ppsLen, sp.sps, sp.spsLen, timestamp);
+    }
+    return SendPacket(9, b, size + 9, timestamp);
+}
+
+int RTMP264_Send(uint8_t *data, uint32_t size, int bIsKeyFrame) {
+    if (u8RtmpStart) {
+        u8RtmpStart = 0;
+        ST_SPS_PPS sp;
+        SpsPpsLoad(1, &sp);
+        sps_info_struct info;
+        memset(&info, 0, sizeof info);
+        h264_parse_sps(sp.sps, sp.spsLen, &info);
+        printf("width = %d  height = %d fps = %d \n", info.width, info.height, info.fps);
+        uint32_t fps = info.fps ? info.fps : 25;
+        g_pub.videoClock = 0;
+        switch (fps) {
+        case 24: g_pub.videoGap = 41.6667; break;
+        case 25: g_pub.videoGap = 40; break;
+        case 30: g_pub.videoGap = 33.3333; break;
+        case 50: g_pub.videoGap = 20; break;
+        case 60: g_pub.videoGap = 16.6667; break;
+        default: break;
+        }
+        printf("tick_gap video = %lf\n", g_pub.videoGap);
+        printf("bIsKeyFrame = %d \n", bIsKeyFrame);
+    }
+    if (size < 4) return 0;
+    int ret = SendH264Packet(data + 4, size - 4, bIsKeyFrame, (uint32_t)g_pub.videoClock);
+    g_pub.videoClock += g_pub.videoGap;
+    return ret;
+}
+
+int SendAacSequenceHderPacket0(uint8_t *config, uint32_t len, double timestamp) {
+    if (!config || len > 16) return 0;
+    uint8_t body[18] = {0xAF, 0x00};
+    memcpy(body + 2, config, len);
+    return SendPacket(8, body, len + 2, (uint32_t)timestamp);
+}
+
+int SendAacRawPacket(uint8_t *data, int len, double timestamp) {
+    if (len < 1) return 1;
+    std::string body((size_t)len + 2, '\0');
+    uint8_t *b = reinterpret_cast<uint8_t *>(body.data());
+    b[0] = 0xAF;
+    b[1] = 0x01;
+    memcpy(b + 2, data, (size_t)len);
+    return SendPacket(8, b, (uint32_t)len + 2, (uint32_t)timestamp);
+}
+
+int RTMP_AAC_Send(uint8_t *data, int len) {
+    if (u8RtmpAudioStart) {
+        u8RtmpAudioStart = 0;
+        g_pub.audioClock = 0;
+        g_pub.audioGap = 21.3333;  // 1024 samples at 48 kHz
+        printf("tick_gap audio = %lf\n", g_pub.audioGap);
+        uint8_t cfg[2] = {kAacConfig[0], kAacConfig[1]};
+        SendAacSequenceHderPacket0(cfg, 2, 0);
+    }
+    int ret = SendAacRawPacket(data, len, g_pub.audioClock);
+    g_pub.audioClock += g_pub.audioGap;
+    return ret;
+}
+
+void RtmpStep(rtp_s *list, int wait_ms) {
+    switch (emRtmpState) {
+    case State_Rtmp_Init:
+        g_pub.inSend = 0;
+        g_pub.started = 0;
+        u8RtmpConnectOK = 0;
+        break;
+    case State_Rtmp_Idle:
+        break;
+    case State_Rtmp_Connect: {
+        u8RtmpStart = 1;
+        u8RtmpAudioStart = 1;
+        u8RtmpConnectFlag = 1;
+        int r = Rtmp264_Open();
+        if (r != 0) {
+            UserSetPut(UsrBits::RtmpOnOff, 0);
+            u8RtmpConnectOK = 0;
+            emRtmpState = State_Rtmp_Idle;
+        } else if (UserSetGet(UsrBits::RtmpOnOff)) {
+            u8RtmpConnectOK = 1;
+            emRtmpState = State_Rtmp_Send;
+        } else {
+            u8RtmpConnectOK = 0;
+            RTMP264_Close();
+            emRtmpState = State_Rtmp_Idle;
+        }
+        u8RtmpConnectFlag = 0;
+        break;
+    }
+    case State_Rtmp_Send:
+        g_pub.inSend = 1;
+        break;
+    case State_Rtmp_Close:
+        g_pub.started = 0;
+        g_pub.iReConnectCnt = 0;
+        RTMP264_Close();
+        emRtmpState = State_Rtmp_Init;
+        break;
+    }
+
+    // The frame leaves the list before it goes to the network: a slow server
+    // must never hold up the encoder stream thread behind the list's mutex.
+    frame_t *f = rtp_take_frame(list);
+    if (!f) {
+        rtp_wait_frame(list, wait_ms);
+        return;
+    }
+    if (f->i_type == FRAME_TYPE_VIDEO) {
+        if (f->i_flag && g_pub.inSend) g_pub.started = 1;
+        if (g_pub.started) g_pub.iRet = RTMP264_Send(f->p_frame, f->i_frame_size, f->i_flag);
+    } else if (f->i_type == FRAME_TYPE_AUDIO) {
+        if (g_pub.started) g_pub.iRet = RTMP_AAC_Send(f->p_frame, (int)f->i_frame_size);
+    }
+    free_frame(&f);
+
+    if (g_pub.started && g_pub.iRet == 0) {
+        UartSendErrorCode(RtmpWriteNFail);
+        printf("RtmpWriteNFail -------\n");
+        RTMP264_Close();
+        g_pub.inSend = 0;
+        g_pub.started = 0;
+        u8RtmpConnectOK = 0;
+        emRtmpState = State_Rtmp_Connect;
+        if (++g_pub.iReConnectCnt > 10) {
+            g_pub.iReConnectCnt = 0;
+            emRtmpState = State_Rtmp_Init;
+            UserSetPut(UsrBits::RtmpOnOff, 0);
+        }
+    }
+
+    uint8_t ucConnect = (u8RtmpConnectOK == 1 && g_pub.iRet == 1) ? 1 : 0;
+    g_pub.ucConnectcheck = (uint8_t)((g_pub.ucConnectcheck << 1) | ucConnect);
+    if ((g_pub.ucConnectcheck & 3) == 1) {
+        UartSendRtmpStatus(1);
+        printf("connect OK .......\n");
+    } else if ((g_pub.ucConnectcheck & 3) == 2) {
+        UartSendRtmpStatus(0);
+        printf("disconnect .......\n");
+    }
+}
+
+void *RtmpHandle(void *p) {
+    rtp_s *list = static_cast<rtp_s *>(p);
+    if (!list) {
+        printf("ERROR!\n");
+        return nullptr;
+    }
+    for (;;) RtmpStep(list, 5);
+    return nullptr;
+}

@@ -1,0 +1,342 @@
+// RTMP publisher: FLV tag bodies, time stamp clocks, the connection state
+// machine and the destination store, against a recording transport.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "h264_sps.h"
+#include "rtmp_publish.h"
+#include "uart_proto.h"
+#include "user_setting.h"
+
+namespace {
+
+struct Sent {
+    uint8_t type;
+    uint32_t ts;
+    int header;
+    std::vector<uint8_t> body;
+};
+
+class FakeLink : public RtmpTransport {
+public:
+    std::vector<int> connect_results;  // consumed one per connect; then 0
+    std::vector<Sent> sent;
+    int connects = 0, closes = 0;
+    bool up = false;
+    int fail_sends = 0;  // next n sends fail
+    int connect(const char *url) override {
+        ++connects;
+        last_url = url;
+        int r = connect_results.empty() ? 0 : connect_results.front();
+        if (!connect_results.empty()) connect_results.erase(connect_results.begin());
+        up = r == 0;
+        return r;
+    }
+    bool connected() override { return up; }
+    int send(uint8_t type, uint32_t ts, int header, const uint8_t *body, uint32_t len) override {
+        if (fail_sends > 0) {
+            --fail_sends;
+            return 0;
+        }
+        sent.push_back({type, ts, header, std::vector<uint8_t>(body, body + len)});
+        return 1;
+    }
+    void close() override {
+        ++closes;
+        up = false;
+    }
+    std::string last_url;
+};
+
+// A 1920x1080 SPS at 30 frames per second and a PPS, as an encoder wrote them.
+const std::vector<uint8_t> kSps = {0x67, 0x64, 0x00, 0x28, 0xac, 0xd9, 0x40, 0x78, 0x02, 0x27, 0xe5, 0xc0, 0x44, 0x00,
+                                   0x00, 0x03, 0x00, 0x04, 0x00, 0x00, 0x03, 0x00, 0xf0, 0x3c, 0x60, 0xc6, 0x58};
+const std::vector<uint8_t> kPps = {0x68, 0xeb, 0xe3, 0xcb, 0x22, 0xc0};
+
+class Rtmp : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RtmpResetForTest();
+        RtmpSetTransport(&link_);
+        ASSERT_EQ(rtp_init(&list_), 0);
+        SpsPpsStore(1, kSps.data(), (uint32_t)kSps.size(), kPps.data(), (uint32_t)kPps.size());
+        ASSERT_EQ(pipe2(uart_, O_NONBLOCK), 0);
+        g_UartFd = uart_[1];
+        UserSetPut(UsrBits::RtmpOnOff, 1);
+        snprintf(g_stUrl.rtmp_url, sizeof g_stUrl.rtmp_url, "rtmp://10.0.0.1/live/test");
+    }
+    void TearDown() override {
+        RtmpSetTransport(nullptr);
+        rtp_destroy(&list_);
+        g_UartFd = -1;
+        close(uart_[0]);
+        close(uart_[1]);
+    }
+    // Frame data as the stream thread stores it: 4-byte length, then the NAL unit.
+    void video(bool key, size_t payload = 20) {
+        std::vector<uint8_t> d(4 + payload, 0x41);
+        d[0] = (uint8_t)(payload >> 24);
+        d[1] = (uint8_t)(payload >> 16);
+        d[2] = (uint8_t)(payload >> 8);
+        d[3] = (uint8_t)payload;
+        d[4] = key ? 0x65 : 0x41;
+        add_frame(&list_, d.data(), (uint32_t)d.size(), FRAME_TYPE_VIDEO, 0, key ? 1 : 0);
+    }
+    void audio(size_t n = 10) {
+        std::vector<uint8_t> d(n, 0x21);
+        add_frame(&list_, d.data(), (uint32_t)d.size(), FRAME_TYPE_AUDIO, 0, 0);
+    }
+    void drain() {
+        for (int i = 0; i < 50 && list_.i_buf_num.load() > 0; ++i) RtmpStep(&list_, 0);
+    }
+    // Device frames the publisher sent to the host: (command, payload).
+    std::vector<std::pair<uint8_t, std::vector<uint8_t>>> host_frames() {
+        std::vector<uint8_t> raw(65536);
+        ssize_t n = read(uart_[0], raw.data(), raw.size());
+        std::vector<std::pair<uint8_t, std::vector<uint8_t>>> out;
+        // 0xA5 0x6C, length (11 bits), 0xE0, 11 zero bytes, command, payload, sum, 0xAE
+        for (size_t i = 0; n > 0 && i + 20 <= (size_t)n;) {
+            if (raw[i] != 0xA5 || raw[i + 1] != 0x6C) {
+                ++i;
+                continue;
+            }
+            size_t len = raw[i + 2] | ((raw[i + 3] & 0x07) << 8);
+            if (len < 20 || i + len > (size_t)n) break;
+            out.push_back({raw[i + 16], std::vector<uint8_t>(raw.begin() + i + 17, raw.begin() + i + len - 3)});
+            i += len;
+        }
+        return out;
+    }
+    void connect() {
+        RtmpOpenState();
+        RtmpStep(&list_, 0);
+        ASSERT_EQ(emRtmpState, State_Rtmp_Send);
+    }
+
+    FakeLink link_;
+    rtp_s list_;
+    int uart_[2];
+};
+
+TEST_F(Rtmp, KeyFrameGoesWithSequenceHeaderAndDropsWhatCameBefore) {
+    connect();
+    audio();
+    video(false);  // before the first key frame: dropped, audio too
+    video(true);
+    video(false);
+    drain();
+    ASSERT_EQ(link_.sent.size(), 3u);
+    const Sent &seq = link_.sent[0];
+    EXPECT_EQ(seq.type, 9);
+    EXPECT_EQ(seq.header, 1);
+    std::vector<uint8_t> expect = {0x17, 0, 0, 0, 0, 0x01, kSps[1], kSps[2], kSps[3], 0xFF, 0xE1, 0, (uint8_t)kSps.size()};
+    expect.insert(expect.end(), kSps.begin(), kSps.end());
+    expect.insert(expect.end(), {0x01, 0, (uint8_t)kPps.size()});
+    expect.insert(expect.end(), kPps.begin(), kPps.end());
+    EXPECT_EQ(seq.body, expect);
+    const Sent &key = link_.sent[1];
+    EXPECT_EQ(key.header, 0);
+    ASSERT_EQ(key.body.size(), 9u + 20u);
+    EXPECT_EQ(std::vector<uint8_t>(key.body.begin(), key.body.begin() + 10),
+              (std::vector<uint8_t>{0x17, 0x01, 0, 0, 0, 0, 0, 0, 20, 0x65}));
+    EXPECT_EQ(seq.ts, key.ts);
+    EXPECT_EQ(link_.sent[2].body[0], 0x27);
+}
+
+TEST_F(Rtmp, VideoAndAudioClocksFollowNominalDurations) {
+    connect();
+    video(true);
+    for (int i = 0; i < 4; ++i) video(false);
+    for (int i = 0; i < 4; ++i) audio();
+    drain();
+    std::vector<uint32_t> vts, ats;
+    std::vector<uint8_t> aseq;
+    for (auto &s : link_.sent) {
+        if (s.type == 9 && s.header == 0) vts.push_back(s.ts);
+        if (s.type == 8) {
+            if (s.body[1] == 0x00)
+                aseq = s.body;
+            else
+                ats.push_back(s.ts);
+        }
+    }
+    EXPECT_EQ(vts, (std::vector<uint32_t>{0, 33, 66, 99, 133}));
+    EXPECT_EQ(aseq, (std::vector<uint8_t>{0xAF, 0x00, 0x11, 0x90}));
+    EXPECT_EQ(ats, (std::vector<uint32_t>{0, 21, 42, 63}));
+}
+
+TEST_F(Rtmp, FailedFirstAttemptThenSuccessPublishesAfterOneReport) {
+    link_.connect_results = {RtmpConnectFail, 0};
+    connect();
+    EXPECT_EQ(link_.connects, 2);
+    video(true);
+    drain();
+    auto frames = host_frames();
+    int errors = 0, status_up = 0;
+    for (auto &f : frames) {
+        if (f.first == 0xEE) {
+            ++errors;
+            EXPECT_EQ(f.second[0], RtmpConnectFail);
+        }
+        if (f.first == 0x68 && f.second.size() == 2 && f.second[1] == 1) ++status_up;
+    }
+    EXPECT_EQ(errors, 1);
+    EXPECT_EQ(status_up, 1);
+}
+
+TEST_F(Rtmp, TwoFailedAttemptsSwitchPublishingOff) {
+    link_.connect_results = {RtmpConnectFail, RtmpConnectStreamFail};
+    RtmpOpenState();
+    RtmpStep(&list_, 0);
+    EXPECT_EQ(emRtmpState, State_Rtmp_Idle);
+    EXPECT_EQ(UserSetGet(UsrBits::RtmpOnOff), 0);
+    EXPECT_EQ(u8RtmpConnectOK, 0);
+}
+
+TEST_F(Rtmp, FailedSendReportsAndReconnectsClosingTheOldConnectionFirst) {
+    connect();
+    video(true);
+    drain();
+    host_frames();
+    link_.fail_sends = 1;
+    video(false);
+    RtmpStep(&list_, 0);
+    EXPECT_EQ(emRtmpState, State_Rtmp_Connect);
+    EXPECT_GE(link_.closes, 1);
+    auto frames = host_frames();
+    bool err26 = false, down = false;
+    for (auto &f : frames) {
+        if (f.first == 0xEE && f.second[0] == RtmpWriteNFail) err26 = true;
+        if (f.first == 0x68 && f.second.size() == 2 && f.second[1] == 0) down = true;
+    }
+    EXPECT_TRUE(err26);
+    EXPECT_TRUE(down);
+    RtmpStep(&list_, 0);  // reconnects; the stream restarts at a key frame with headers
+    EXPECT_EQ(emRtmpState, State_Rtmp_Send);
+    link_.sent.clear();
+    video(false);
+    video(true);
+    drain();
+    ASSERT_EQ(link_.sent.size(), 2u);
+    EXPECT_EQ(link_.sent[0].header, 1);
+    EXPECT_EQ(link_.sent[1].ts, 0u);
+}
+
+TEST_F(Rtmp, ElevenFailedSendsStopPublishing) {
+    connect();
+    for (int i = 0; i < 11; ++i) {
+        video(true);
+        link_.fail_sends = 2;  // the header and the frame
+        RtmpStep(&list_, 0);
+        if (emRtmpState == State_Rtmp_Connect) RtmpStep(&list_, 0);
+    }
+    EXPECT_EQ(emRtmpState, State_Rtmp_Init);
+    EXPECT_EQ(UserSetGet(UsrBits::RtmpOnOff), 0);
+}
+
+TEST_F(Rtmp, ListIsNotHeldWhileSending) {
+    // A transport that blocks in send: a producer must still be able to add.
+    struct SlowLink : FakeLink {
+        std::atomic<bool> in_send{false}, release{false};
+        int send(uint8_t t, uint32_t ts, int h, const uint8_t *b, uint32_t l) override {
+            in_send = true;
+            while (!release) usleep(1000);
+            return FakeLink::send(t, ts, h, b, l);
+        }
+    } slow;
+    RtmpSetTransport(&slow);
+    connect();
+    video(true);
+    std::thread pub([&] { RtmpStep(&list_, 0); });
+    while (!slow.in_send) usleep(1000);
+    std::atomic<bool> added{false};
+    std::thread prod([&] {
+        video(false);
+        added = true;
+    });
+    for (int i = 0; i < 200 && !added; ++i) usleep(1000);
+    EXPECT_TRUE(added.load());
+    slow.release = true;
+    pub.join();
+    prod.join();
+}
+
+TEST_F(Rtmp, CloseStateOnlyWhenConnected) {
+    RtmpCloseState();
+    EXPECT_EQ(emRtmpState, State_Rtmp_Init);
+    connect();
+    RtmpCloseState();
+    EXPECT_EQ(emRtmpState, State_Rtmp_Close);
+    RtmpStep(&list_, 0);
+    EXPECT_EQ(emRtmpState, State_Rtmp_Init);
+    EXPECT_FALSE(link_.up);
+}
+
+class UrlStore : public Rtmp {
+protected:
+    void SetUp() override {
+        Rtmp::SetUp();
+        char tmpl[] = "/tmp/urltestXXXXXX";
+        dir_ = mkdtemp(tmpl);
+        RtmpUrlSetDirs(dir_.c_str(), dir_.c_str());
+    }
+    void TearDown() override {
+        RtmpUrlSetDirs(nullptr, nullptr);
+        std::string cmd = "rm -rf " + dir_;
+        (void)!system(cmd.c_str());
+        Rtmp::TearDown();
+    }
+    std::string dir_;
+};
+
+TEST_F(UrlStore, SavedDestinationReadsBackAndIsReportedToHost) {
+    ST_RTMP_URL rec;
+    memset(&rec, 0, sizeof rec);
+    rec.index = 3;
+    rec.user_name_len = 4;
+    memcpy(rec.user_name, "user", 4);
+    const char *url = "rtmp://10.0.0.1/live/cam";
+    rec.rtmp_url_len = (uint16_t)strlen(url);
+    strcpy(rec.rtmp_url, url);
+    ASSERT_EQ(SaveRtmpUrl(&rec), 0);
+    auto frames = host_frames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].first, 0x67);
+    ASSERT_EQ(frames[0].second.size(), 789u);
+    EXPECT_EQ(frames[0].second[0], 0);
+    EXPECT_EQ(memcmp(frames[0].second.data() + 1, &rec, sizeof rec), 0);
+
+    ST_RTMP_URL back;
+    ASSERT_EQ(LoadRtmpUrl(3, &back), 0);
+    EXPECT_EQ(memcmp(&back, &rec, sizeof rec), 0);
+    ASSERT_EQ(ReadRtmpUrl(3), 0);
+    EXPECT_STREQ(g_stUrl.rtmp_url, url);
+    EXPECT_NE(ReadRtmpUrl(5), 0);  // missing
+}
+
+TEST_F(UrlStore, ShortOrUnterminatedFilesAreHandledSafely) {
+    strcpy(g_stUrl.rtmp_url, "rtmp://keep/me");
+    std::string path = dir_ + "/2";
+    FILE *f = fopen(path.c_str(), "wb");
+    fwrite("\x02\x00", 1, 2, f);
+    fclose(f);
+    EXPECT_NE(ReadRtmpUrl(2), 0);
+    EXPECT_STREQ(g_stUrl.rtmp_url, "rtmp://keep/me");
+
+    std::vector<char> full(788, 'x');  // no terminator anywhere
+    f = fopen(path.c_str(), "wb");
+    fwrite(full.data(), 1, full.size(), f);
+    fclose(f);
+    ASSERT_EQ(ReadRtmpUrl(2), 0);
+    EXPECT_EQ(strlen(g_stUrl.rtmp_url), 767u);
+    EXPECT_NE(ReadRtmpUrl(8), 0);  // out of range
+}
+
+}  // namespace
