@@ -12,6 +12,7 @@
 #include "frame_list.h"
 #include "net_config.h"
 #include "uart_proto.h"
+#include "usb_detect.h"
 #include "user_setting.h"
 
 // Start-up hooks: each "START-UP:" comment below marks the place in the fixed
@@ -43,8 +44,8 @@ int vidrec_main(void) {
 
     // START-UP: VIDREC_START_THREAD(Mp4Muxer, input_list);
     // START-UP: VIDREC_START_THREAD(RtmpHandle, &input_list[1]);
-    // START-UP: VIDREC_START_THREAD(UartDataProc, nullptr);
-    // START-UP: VIDREC_START_THREAD(UsbDetectProc, nullptr);
+    VIDREC_START_THREAD(UartDataProc, nullptr);
+    VIDREC_START_THREAD(UsbDetectProc, nullptr);
     // START-UP: VIDREC_START_THREAD(UdpRecvData, nullptr);       // port 7000
     // START-UP: VIDREC_START_THREAD(NetQueueDataProc, nullptr);
     // START-UP: VIDREC_START_THREAD(UdpRecvData_7100, nullptr);  // port 7100
