@@ -11,6 +11,7 @@
 #include "dvr_audio.h"
 #include "frame_list.h"
 #include "net_config.h"
+#include "rtmp_publish.h"
 #include "uart_proto.h"
 #include "usb_detect.h"
 #include "user_setting.h"
@@ -33,7 +34,7 @@ int vidrec_main(void) {
     // START-UP: Sample_Mp4ParaInit();
 
     // START-UP: VIDREC_START_THREAD(MongooseWeb, nullptr);
-    // START-UP: VIDREC_START_THREAD(DHCP_Proc, nullptr);
+    VIDREC_START_THREAD(DHCP_Proc, nullptr);
 
     rtp_init(&audio_list[0]);  // record audio
     BagQueueInit(&stAacAudioQueue, ucAacAudioQueueBuf, AAC_PACKET_LEN, AAC_PACKET_NUM);
@@ -43,7 +44,7 @@ int vidrec_main(void) {
     usleep(100 * 1000);
 
     // START-UP: VIDREC_START_THREAD(Mp4Muxer, input_list);
-    // START-UP: VIDREC_START_THREAD(RtmpHandle, &input_list[1]);
+    VIDREC_START_THREAD(RtmpHandle, &input_list[1]);
     VIDREC_START_THREAD(UartDataProc, nullptr);
     VIDREC_START_THREAD(UsbDetectProc, nullptr);
     // START-UP: VIDREC_START_THREAD(UdpRecvData, nullptr);       // port 7000
