@@ -78,9 +78,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration && !r.error_occurred)
+        // Single runs, or the mean when repetitions are reported as aggregates.
+        for (const Run& r : runs) {
+            if (r.error_occurred) continue;
+            if (r.run_type == Run::RT_Iteration ||
+                (r.run_type == Run::RT_Aggregate && r.aggregate_name == "mean"))
                 time_[r.run_name.function_name] = r.GetAdjustedRealTime();
+        }
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
