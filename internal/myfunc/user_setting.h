@@ -162,8 +162,9 @@ int IsKnownInputMode(uint8_t code);
 // and frame rates; when there are none yet (rate 0) it takes those of
 // USER_DEFAULT_VI_MODE, so the frame rate is never left at 0.
 void SetFrameRatePara(uint8_t code);
-// Change the input resolution at run time (pauses the stream thread around
-// the pipeline rebuild). Does not touch g_stUserSet or the saved settings.
-void SetInputReso(uint32_t code);
+// SetInputReso(code), the run-time input change, belongs beside the pipeline
+// rebuild it drives: SetChangeStart(1); SetFrameRatePara(code & 0xFF);
+// DoChangeInputReso(); SetChangeStart(0). It changes neither g_stUserSet nor
+// the saved settings (the command handler does).
 // Print the user video mode.
 void DebugInfo(void);
