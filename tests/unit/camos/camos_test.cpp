@@ -56,6 +56,29 @@ TEST(CamOsMutex, ZeroFilledRecordLocksWithoutInitAndCountsExactlyUnderThreads) {
     EXPECT_EQ(CamOsMutexDestroy(&m), CAM_OS_OK);
 }
 
+TEST(CamOsMutex, RacingFirstLocksOfAFreshRecordAreNotReportedAsMisuse) {
+    constexpr int kRounds = 300, kThreads = 4;
+    testing::internal::CaptureStderr();
+    for (int round = 0; round < kRounds; ++round) {
+        CamOsMutex_t m;
+        memset(&m, 0, sizeof m);
+        std::atomic<int> ready{0};
+        std::vector<std::thread> th;
+        for (int i = 0; i < kThreads; ++i)
+            th.emplace_back([&] {
+                ready.fetch_add(1);
+                while (ready.load() < kThreads) {
+                }
+                CamOsMutexLock(&m);
+                CamOsMutexUnlock(&m);
+            });
+        for (auto &t : th) t.join();
+        CamOsMutexDestroy(&m);
+    }
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "");
+}
+
 TEST(CamOsMutex, MisuseIsReportedAndTheLockStaysUsable) {
     CamOsMutex_t m;
     memset(&m, 0, sizeof m);

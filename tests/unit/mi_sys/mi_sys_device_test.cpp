@@ -1,11 +1,8 @@
-// The module's node: opened once per process, again in a forked child, never
-// twice when threads race for the first call, and not inherited by exec.
+// The module's node: opened once per process, again in a forked child, and
+// not inherited by exec.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <atomic>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -58,40 +55,6 @@ TEST(SysDevice, ForkedChildOpensItsOwnDescriptor) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(mi_device_open(MI_DEV_SYS), parent_fd);
-}
-
-// In a fresh child every thread makes the first call at once: one node open.
-int child_race() {
-    size_t before = open_fds_of("/dev/mi_sys").size();
-    constexpr int kThreads = 8;
-    std::atomic<int> go{0};
-    int fds[kThreads];
-    std::thread th[kThreads];
-    for (int i = 0; i < kThreads; ++i)
-        th[i] = std::thread([&, i] {
-            while (!go.load()) std::this_thread::yield();
-            MI_U64 pts;
-            fds[i] = MI_SYS_GetCurPts(0, &pts) == 0 ? mi_device_open(MI_DEV_SYS) : -1;
-        });
-    go = 1;
-    for (auto &t : th) t.join();
-    for (int i = 0; i < kThreads; ++i)
-        if (fds[i] < 0 || fds[i] != fds[0]) return 1;
-    if (open_fds_of("/dev/mi_sys").size() != before + 1) return 2;
-    return 0;
-}
-
-TEST(SysDevice, RacingFirstCallsOpenTheNodeOnce) {
-    MI_U64 pts;
-    ASSERT_EQ(MI_SYS_GetCurPts(0, &pts), 0);
-    fflush(nullptr);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) _exit(child_race());
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace
