@@ -74,18 +74,21 @@ extern "C" void *mi_hdmi_process(void *arg) {
     const uint32_t gen = (uint32_t)(uintptr_t)arg;
     t_on_watcher = true;
     pthread_setname_np(pthread_self(), "mi_hdmi_process");
-    pthread_mutex_lock(&g_lock);
-    g_started = true;
-    pthread_cond_broadcast(&g_cond);
-    pthread_mutex_unlock(&g_lock);
 
     // The first state comes from a cleared record: when this read fails the
     // watcher starts from "not connected", never from stack contents.
     MI_HDMI_Attr_t attr;
     memset(&attr, 0, sizeof attr);
-    if (watcher_current(gen)) {
-        (void)MI_HDMI_GetAttr(E_MI_HDMI_ID_0, &attr);
-        MI_BOOL last = attr.bConnect;
+    const bool run = watcher_current(gen);
+    if (run) (void)MI_HDMI_GetAttr(E_MI_HDMI_ID_0, &attr);
+    MI_BOOL last = attr.bConnect;
+    // Init returns now: every change after it is reported.
+    pthread_mutex_lock(&g_lock);
+    g_started = true;
+    pthread_cond_broadcast(&g_cond);
+    pthread_mutex_unlock(&g_lock);
+
+    if (run) {
         for (;;) {
             if (!watcher_current(gen)) break;
             memset(&attr, 0, sizeof attr);
@@ -153,8 +156,8 @@ MI_S32 MI_HDMI_Init(MI_HDMI_InitParam_t *pstInitParam) {
         return MI_HDMI_ERR_NOMEM;
     }
     ++g_watchers;
-    // Return once the watcher runs under its name: a caller counting threads
-    // right after Init sees it.
+    // Return once the watcher runs under its name and holds its first state:
+    // a plug right after Init is then reported.
     while (!g_started) pthread_cond_wait(&g_cond, &g_lock);
     pthread_mutex_unlock(&g_lock);
     return MI_SUCCESS;
