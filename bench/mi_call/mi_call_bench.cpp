@@ -65,7 +65,7 @@ public:
     std::map<std::string, double> ns;
     void ReportRuns(const std::vector<Run> &runs) override {
         for (const Run &r : runs)
-            if (r.run_type == Run::RT_Iteration && !r.skipped)
+            if (r.run_type == Run::RT_Iteration && !r.error_occurred)
                 ns[r.benchmark_name()] = r.GetAdjustedRealTime();
         ConsoleReporter::ReportRuns(runs);
     }
