@@ -97,8 +97,10 @@ void UartProto_TimeOutInit(void) {
 
 void UartProto_TimeOutPoll(SStateVar *s, unsigned long now_ms) {
     ST_TimeOut *t = &s->stAnalyzeTimeOut;
-    if (!t->ucRun || now_ms < t->ulTimer) return;
-    if (now_ms - t->ulTimer < UART_RESYNC_GAP_MS) return;
+    // Signed difference: a clock read taken before the last byte never fires,
+    // and the millisecond count may wrap.
+    long since = (long)(now_ms - t->ulTimer);
+    if (!t->ucRun || since < (long)UART_RESYNC_GAP_MS) return;
     if (t->pfnEvent)
         t->pfnEvent(s);
     else
