@@ -124,9 +124,14 @@ def build_root(cfg):
     bind(b + "/iqfile", r("/config/iqfile"))
     ensure_file(r("/etc/resolv.conf"))
     bind(b + "/resolv.conf", r("/etc/resolv.conf"))
-    for d in cfg.get("bind_ro", []):
-        ensure_dir(r(d))
-        bind(d, r(d), readonly=True)
+    # The program itself at its own path, read-only (its directory may be
+    # hidden by the board's own /tmp).
+    for path in cfg.get("bind_ro", []):
+        if os.path.isdir(path):
+            ensure_dir(r(path))
+        else:
+            ensure_file(r(path))
+        bind(path, r(path), readonly=True)
 
     os.chroot(root)
     os.chdir("/customer/app")

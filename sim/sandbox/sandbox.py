@@ -264,6 +264,8 @@ class Board:
         if isinstance(program, str):
             program = [program]
         self.program = [os.path.abspath(program[0])] + list(program[1:]) if program else None
+        if self.program and not (os.path.isfile(self.program[0]) and os.access(self.program[0], os.X_OK)):
+            raise SandboxError("no program at " + self.program[0])
         self.extra_env = dict(env or {})
         self.files = dict(files or {})
         self.iqfiles = dict(iqfiles or {})
@@ -515,7 +517,7 @@ class Board:
         serial_slave, console_slave = self._open_ptys()
         bind_ro = []
         if self.program:
-            bind_ro.append(os.path.dirname(self.program[0]))
+            bind_ro.append(self.program[0])
         cfg = {
             "board": self.dir, "program": self.program, "env": self.board_env(),
             "serial_slave": serial_slave, "console_slave": console_slave,
@@ -703,6 +705,13 @@ class Board:
         env = ["%s=%s" % kv for kv in self.board_env().items()]
         return ["nsenter", "-t", str(self.init_pid), "-m", "-n", "-p", "-r", "-w", "--",
                 "/usr/bin/setpriv", "--bounding-set=-sys_time", "--", "/usr/bin/env", "-i"] + env + list(argv)
+
+    def shell_command(self):
+        """A command line that opens a shell on the board (for a person)."""
+        env = " ".join("%s=%s" % kv for kv in self.board_env().items()
+                       if kv[0] in ("LD_PRELOAD", "VB_CLOCK_FILE", "VB_ROOT"))
+        return "nsenter -t %d -m -n -p -r -w -- setpriv --bounding-set=-sys_time -- env %s /bin/sh" % (
+            self.init_pid, env)
 
     def exec(self, argv, timeout=30.0, input=None, check=False):
         """Run a command inside the board (its root, namespaces, working
@@ -1094,10 +1103,11 @@ def _cli_run(args):
             "RTMP recordings : %s/rtmp/\n"
             "serial console  : %s (-> %s), 921600 raw\n"
             "vb control      : %s\n"
-            "board shell     : nsenter -t %d -m -n -p -r -w /bin/sh\n"
+            "board shell     : %s\n"
             "Ctrl-C stops the board.\n\n"
             % (board.id, board.dir, http.port, board.rtmp_url("<stream>"), rtmp.port, RTMP_APP,
-               rtmp.port, RTMP_APP, board.dir, link, os.ttyname(user_s), board.ctl_path, board.init_pid))
+               rtmp.port, RTMP_APP, board.dir, link, os.ttyname(user_s), board.ctl_path,
+               board.shell_command()))
         sys.stderr.flush()
         while not stop.is_set():
             if board.program_exit() is not None:

@@ -25,9 +25,9 @@ def vidrec_path():
     builds = [os.environ["VIDREC_BUILD"]] if os.environ.get("VIDREC_BUILD") else \
         [os.path.join(ROOT, "build-ci"), os.path.join(ROOT, "build")]
     for b in builds:
-        p = os.path.join(b, "vidrec")
-        if os.access(p, os.X_OK):
-            return p
+        for p in (os.path.join(b, "dvr", "vidrec"), os.path.join(b, "vidrec")):
+            if os.access(p, os.X_OK):
+                return p
     msg = "no vidrec binary in " + " or ".join(builds)
     if _in_ci():
         pytest.fail(msg)

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Run vidrec on the virtual board (needs root: namespaces and mounts).
+#   scripts/run-board.sh [--http-port 8080] [--rtmp-port 1935] [--static] [--keep]
+#                        [--web-root DIR] [PROGRAM]
+# PROGRAM defaults to $VIDREC_BUILD/dvr/vidrec (VIDREC_BUILD defaults to build).
+# Prints where the web page, the RTMP stream and recordings, the serial console
+# and the board's control socket are; Ctrl-C tears the board down.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+if [ "$(id -u)" -ne 0 ]; then
+  echo "run-board.sh: the virtual board needs root" >&2
+  exit 1
+fi
+opts=()
+prog=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --http-port|--rtmp-port|--web-root) opts+=("$1" "$2"); shift 2 ;;
+    --static|--keep) opts+=("$1"); shift ;;
+    -h|--help) sed -n '2,7p' "$0"; exit 0 ;;
+    -*) echo "run-board.sh: unknown option $1" >&2; exit 2 ;;
+    *) prog=$1; shift ;;
+  esac
+done
+if [ -z "$prog" ]; then
+  build=${VIDREC_BUILD:-$here/build}
+  prog=$build/dvr/vidrec
+  [ -x "$prog" ] || prog=$build/vidrec
+fi
+if [ ! -x "$prog" ]; then
+  echo "run-board.sh: no program at $prog (build first: cmake --build build)" >&2
+  exit 1
+fi
+exec /usr/bin/python3 "$here/sim/sandbox/sandbox.py" run "${opts[@]}" "$prog"
