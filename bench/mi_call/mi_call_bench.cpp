@@ -62,6 +62,7 @@ BENCHMARK(BM_MiSysSetDepthUntraced);
 
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    RatioReporter() : ConsoleReporter(isatty(1) ? OO_Defaults : OO_Tabular) {}
     std::map<std::string, double> ns;
     void ReportRuns(const std::vector<Run> &runs) override {
         for (const Run &r : runs)
