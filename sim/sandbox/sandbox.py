@@ -736,6 +736,19 @@ class Board:
         kw.setdefault("stdin", subprocess.DEVNULL)
         return subprocess.Popen(self._board_argv(argv), **kw)
 
+    def kill(self, proc, sig=signal.SIGKILL, timeout=5.0):
+        """End a process started with popen(): signal the command inside the
+        board, so that its nsenter parent reaps it and ends too (killing the
+        nsenter alone would orphan the command outside the board's reach)."""
+        if proc.poll() is None:
+            inner = [int(n) for n in os.listdir("/proc") if n.isdigit() and _ppid(int(n)) == proc.pid]
+            for pid in inner or [proc.pid]:
+                try:
+                    os.kill(pid, sig)
+                except ProcessLookupError:
+                    pass
+        return proc.wait(timeout)
+
     def path(self, board_path):
         """This machine's path to a file as the board sees it (through the
         board's root: works for its private mounts such as "/vendor/sda1")."""
@@ -1018,6 +1031,14 @@ class _Forwarder:
         except OSError:
             pass
         self.ls.close()
+
+
+def _ppid(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return int(f.read().rsplit(")", 1)[1].split()[1])
+    except (OSError, IndexError, ValueError):
+        return None
 
 
 def _start_time(pid):

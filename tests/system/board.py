@@ -33,6 +33,8 @@ Inside the board / lan
       -> CompletedProcess (text stdout/stderr); runs in the board's root, cwd
       "/customer/app", no CAP_SYS_TIME, board clock
   b.popen(argv | "shell text", **Popen kw) -> Popen (background, in the board)
+  b.kill(popen, sig=SIGKILL) -> exit status; ends the command inside the board
+      (use it rather than popen.kill(), which would only end the nsenter)
   b.path("/board/path") -> host path through the board's root (private mounts too)
   b.app_path("userpara") -> host path in "/customer/app"; b.write_app_file(rel, data)
   b.lan_exec(argv, timeout=30, check=False) -> CompletedProcess (in lan)

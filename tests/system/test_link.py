@@ -203,3 +203,21 @@ def test_failed_mount_is_never_reported_as_storage(vidrec_board):
     assert len(beats) >= 2
     # The plain directory on the root file system is not a disk: 0 MB, absent.
     assert all(settings_of(f) == expected_settings(1) for f in beats)
+
+
+def test_setting_the_wall_clock_does_not_stop_the_heartbeat(vidrec_board):
+    b = vidrec_board()
+    assert b.serial.wait_frame(HEART, timeout=10)
+    for when in ("@946684800", "@4102444800"):  # years back, then years ahead
+        # Gaps are measured from the last beat before the clock moved.
+        mark = b.serial.mark()
+        r = b.exec(["date", "-s", when])
+        assert r.returncode == 0, r.stderr
+        time.sleep(3.1)
+        frames = b.serial.frames()
+        beats = [f for f in frames[:mark] if f.cmd == HEART][-1:] + \
+            [f for f in frames[mark:] if f.cmd == HEART]
+        assert len(beats) >= 4, "heartbeat stopped after date -s %s" % when
+        gaps = [beats[i + 1].t - beats[i].t for i in range(len(beats) - 1)]
+        assert all(abs(g - 1.0) <= 0.05 for g in gaps), gaps
+    assert abs(b.clock_offset_ns()) > 10**9  # the board clock really moved

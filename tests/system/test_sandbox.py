@@ -142,7 +142,7 @@ def test_serial_bytes_cross_raw_at_921600_both_ways(empty_board):
         out, err = peer.communicate(timeout=10)
     finally:
         if peer.poll() is None:
-            peer.kill()
+            b.kill(peer)
     lines = out.split("\n")
     assert lines[0] == "True True False False False", err
     assert lines[1] == "%s %d" % (hashlib.sha256(to_board).hexdigest(), len(to_board)), err
@@ -319,8 +319,7 @@ def test_vb_control_client_reads_whole_replies(empty_board):
         assert b.vb("trace") == "a 1\n.x\nb 2"
         assert b.vb("nothing") == ""
     finally:
-        p.kill()
-        p.wait()
+        b.kill(p)
 
 
 def test_udp_and_http_clients_in_lan_reach_the_board(empty_board):
@@ -358,8 +357,7 @@ def test_udp_and_http_clients_in_lan_reach_the_board(empty_board):
         r = b.http_get("/status?x=1")
         assert (r.status, r.body) == (200, b"path=/status?x=1")
     finally:
-        p.kill()
-        p.wait()
+        b.kill(p)
 
 
 def test_rtmp_server_records_a_stream_from_the_board(empty_board):
