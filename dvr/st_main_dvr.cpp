@@ -10,6 +10,7 @@
 #include "bag_queue.h"
 #include "dvr_audio.h"
 #include "frame_list.h"
+#include "mp4_record.h"
 #include "net_config.h"
 #include "rtmp_publish.h"
 #include "uart_proto.h"
@@ -31,7 +32,7 @@ int vidrec_main(void) {
     rtp_init(&input_list[0]);  // record video
     rtp_init(&input_list[1]);  // stream: video + AAC
 
-    // START-UP: Sample_Mp4ParaInit();
+    Sample_Mp4ParaInit();
 
     // START-UP: VIDREC_START_THREAD(MongooseWeb, nullptr);
     VIDREC_START_THREAD(DHCP_Proc, nullptr);
@@ -43,7 +44,7 @@ int vidrec_main(void) {
 
     usleep(100 * 1000);
 
-    // START-UP: VIDREC_START_THREAD(Mp4Muxer, input_list);
+    VIDREC_START_THREAD(Mp4Muxer, input_list);
     VIDREC_START_THREAD(RtmpHandle, &input_list[1]);
     VIDREC_START_THREAD(UartDataProc, nullptr);
     VIDREC_START_THREAD(UsbDetectProc, nullptr);

@@ -1,0 +1,431 @@
+#include "mp4_record.h"
+
+#include <errno.h>
+#include <pthread.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "err_code.h"
+#include "file_util.h"
+#include "h264_sps.h"
+#include "uart_proto.h"
+#include "usb_detect.h"
+#include "user_setting.h"
+
+std::atomic<MP4_STATE> g_Mp4State{State_Mp4_Init};
+ST_MP4_STATE g_stMp4[2];
+uint64_t g_video_u64pts = 0, g_audio_u64pts = 0;
+FILE *pMp4TempVideoFile = nullptr;
+
+namespace {
+
+constexpr uint8_t kAacConfig[2] = {0x11, 0x90};  // AAC-LC, 48 kHz, stereo
+
+// Muxer-thread state.
+struct Local {
+    int writeEnable = 0;
+    sps_info_struct sps{};  // kept from one opening to the next
+    char tmpName[96] = "";
+    char sideName[96] = "";
+    // Time line of the open file: sample times are derived from the frames'
+    // own time stamps relative to the file's first key frame.
+    bool haveBase = false;
+    bool rebase = false;  // after a pause: continue where the file stopped
+    uint64_t baseUs = 0;
+    int64_t lastVideoPts = -1;  // 90 kHz
+    int64_t nextAudioPts = -1;  // 48 kHz samples
+    int64_t frameDur = 3000;    // 90 kHz
+    // The slices of one picture arrive as frames with one time stamp: they
+    // are gathered into one sample.
+    std::vector<uint8_t> pend;
+    uint64_t pendTs = 0;
+    int pendKey = 0;
+    bool havePend = false;
+    // Bounded waits of one track for the other.
+    const frame_t *waitV = nullptr;
+    uint64_t waitVSince = 0;
+    const frame_t *waitA = nullptr;
+    uint64_t waitASince = 0;
+    uint64_t lastAudioSeen = 0;
+} L;
+
+uint64_t now_ms() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (uint64_t)ts.tv_sec * 1000 + (uint64_t)ts.tv_nsec / 1000000;
+}
+
+// The oldest frame of a list, which stays in it. Only the muxer unlinks from
+// its lists, so the frame stays valid after the lock is dropped.
+frame_t *peek(rtp_s *l) {
+    pthread_mutex_lock(&l->mutex);
+    frame_t *f = l->p_frame_header;
+    pthread_mutex_unlock(&l->mutex);
+    return f;
+}
+
+void drop_head(rtp_s *l) {
+    frame_t *f = rtp_take_frame(l);
+    free_frame(&f);
+}
+
+void side_record(uint8_t type, uint8_t flag, uint32_t size, uint32_t index) {
+    if (!pMp4TempVideoFile) return;
+    ST_MP4_TEMP_INFO r;
+    memset(&r, 0, sizeof r);
+    r.f_type = type;
+    r.f_flag = flag;
+    r.f_size = size;
+    r.f_index = index;
+    fwrite(&r, 1, sizeof r, pMp4TempVideoFile);
+    fflush(pMp4TempVideoFile);
+}
+
+void write_pending() {
+    if (!L.havePend) return;
+    L.havePend = false;
+    ST_MP4_STATE &m = g_stMp4[0];
+    if (!m.Mp4FileSave) return;
+    int64_t pts = (int64_t)(L.pendTs - L.baseUs) * 9 / 100;
+    if (L.pendTs < L.baseUs || pts <= L.lastVideoPts) pts = L.lastVideoPts + 1;
+    L.lastVideoPts = pts;
+    Mp4WriterVideo(m.Mp4FileSave, L.pend.data(), (uint32_t)L.pend.size(), pts, L.pendKey);
+    m.u64FileSize += L.pend.size();
+    m.uiVideocnt++;
+    side_record(1, (uint8_t)L.pendKey, (uint32_t)L.pend.size(), m.uiVideocnt);
+}
+
+void write_audio(const frame_t *a) {
+    ST_MP4_STATE &m = g_stMp4[0];
+    // Audio from before the file's first picture is not part of the file.
+    if (!m.Mp4FileSave || !L.haveBase || a->i_time_stamp < L.baseUs) return;
+    int64_t at = (int64_t)((a->i_time_stamp - L.baseUs) * 48000 / 1000000);
+    // Keep AAC frames back to back unless the stream really jumped.
+    if (L.nextAudioPts < 0 || at > L.nextAudioPts + 2048 || at < L.nextAudioPts - 2048) L.nextAudioPts = at;
+    Mp4WriterAudio(m.Mp4FileSave, a->p_frame, a->i_frame_size, L.nextAudioPts);
+    L.nextAudioPts += 1024;
+    m.u64FileSize += a->i_frame_size;
+    m.uiAudiocnt++;
+    side_record(2, 1, a->i_frame_size, m.uiAudiocnt);
+}
+
+void remove_side_file() {
+    if (!pMp4TempVideoFile) return;
+    fclose(pMp4TempVideoFile);
+    pMp4TempVideoFile = nullptr;
+    if (remove(L.sideName) != 0)
+        printf("delect %s FAIL! \n", L.sideName);
+    else
+        printf("delect %s OK . \n", L.sideName);
+}
+
+// Finishes the open recording: index written, final name given, side file gone.
+void finish_file() {
+    write_pending();
+    ST_MP4_STATE &m = g_stMp4[0];
+    if (m.Mp4FileSave) {
+        Mp4WriterClose(m.Mp4FileSave);
+        m.Mp4FileSave = nullptr;
+        printf("%s closed \n", L.tmpName);
+        if (rename(L.tmpName, m.Mp4FileName) != 0)
+            printf("delect  FAIL! ");
+        else
+            printf("rename %s OK . \n", m.Mp4FileName);
+        g_stUserSet.usRecTimeCnt = 0;
+    }
+    remove_side_file();
+    L.haveBase = false;
+    L.rebase = false;
+    L.lastVideoPts = -1;
+    L.nextAudioPts = -1;
+}
+
+bool exists(const char *p) {
+    struct stat st;
+    return stat(p, &st) == 0;
+}
+
+// Final, temporary and side names for a recording in `dir`; a name already
+// taken on the disk gets a counter so no earlier recording is replaced.
+bool make_names(const char *dir) {
+    ST_MP4_STATE &m = g_stMp4[0];
+    char when[40];
+    snprintf(when, sizeof when, "%s", get_current_time(2));
+    for (int n = 0; n < 100; ++n) {
+        std::string stem = std::string(dir) + "/video_" + when + (n ? "_" + std::to_string(n) : "");
+        std::string fin = stem + ".mp4";
+        if (fin.size() >= sizeof m.Mp4FileName) return false;
+        std::string tmp = fin + ".tmp", side = stem + ".tmp";
+        if (exists(fin.c_str()) || exists(tmp.c_str()) || exists(side.c_str())) continue;
+        memcpy(m.Mp4FileName, fin.c_str(), fin.size() + 1);
+        memcpy(L.tmpName, tmp.c_str(), tmp.size() + 1);
+        memcpy(L.sideName, side.c_str(), side.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+void open_file(Mp4MuxerCtx *ctx) {
+    ST_MP4_STATE &m = g_stMp4[0];
+    if (m.Mp4FileSave) finish_file();  // a start while recording closes the old file properly
+    m.uiVideocnt = m.uiAudiocnt = 0;
+    m.u64FileSize = 0;
+    ST_SPS_PPS sp;
+    SpsPpsLoad(0, &sp);
+    h264_parse_sps(sp.sps, sp.spsLen, &L.sps);
+    printf("MP4 width = %d  height = %d fps = %d \n", L.sps.width, L.sps.height, L.sps.fps);
+    // Without a usable rate the nominal frame length falls back to 30 fps.
+    uint8_t fps = (L.sps.fps > 0 && L.sps.fps < 256) ? (uint8_t)L.sps.fps : 30;
+    char *dir = ctx->storage_dir ? ctx->storage_dir() : nullptr;
+    bool ok = dir && UserSetGet(UsrBits::SdCardStatus) == 2 && make_names(dir);
+    if (ok) m.Mp4FileSave = Sample_CreateMp4(0, L.tmpName, L.sps.width, L.sps.height, fps, 0);
+    if (!ok || !m.Mp4FileSave) {
+        UartSendRecErrorCode(RecFileCreatFail);
+        // Nothing is being recorded: the host must not read "recording on".
+        UserSetPut(UsrBits::SaveOnOff, 0);
+        UserSetPut(UsrBits::RecStatus, 0);
+        g_Mp4State = State_Mp4_Init;
+        return;
+    }
+    L.frameDur = 90000 / fps;
+    pMp4TempVideoFile = fopen(L.sideName, "a+");
+    if (pMp4TempVideoFile) {
+        fwrite(&sp, 1, sizeof sp, pMp4TempVideoFile);
+        fflush(pMp4TempVideoFile);
+    }
+    L.haveBase = false;
+    L.rebase = false;
+    L.lastVideoPts = -1;
+    L.nextAudioPts = -1;
+    UserSetPut(UsrBits::RecStatus, 1);
+    g_Mp4State = State_Mp4_WriteFile;
+    printf("g_Mp4State = State_Mp4_WriteFile ");
+    L.writeEnable = 1;
+}
+
+// The storage went away under an open recording: close what can be closed
+// and tell the host, so status and reality agree.
+void storage_lost() {
+    finish_file();
+    UartSendRecErrorCode(RecDiskLoss);
+    UserSetPut(UsrBits::SaveOnOff, 0);
+    UserSetPut(UsrBits::SaveStop, 0);
+    UserSetPut(UsrBits::RecStatus, 0);
+    g_stMp4[0].ucStartFirstIFrame = 0;
+    L.writeEnable = 0;
+    g_Mp4State = State_Mp4_Init;
+}
+
+void state_step(Mp4MuxerCtx *ctx) {
+    ST_MP4_STATE &m = g_stMp4[0];
+    switch (g_Mp4State.load()) {
+    case State_Mp4_Init:
+        g_stUserSet.usRecTimeCnt = 0;
+        m.u64FileSize = 0;
+        UserSetPut(UsrBits::SaveStop, 0);
+        m.ucStartFirstIFrame = 0;
+        L.writeEnable = 0;
+        UserSetPut(UsrBits::Saveflag, 0);
+        break;
+    case State_Mp4_Wait:
+        if (m.ucStartFirstIFrame) {
+            write_pending();
+            L.rebase = true;  // the pause leaves no hole in the file's time line
+        }
+        m.ucStartFirstIFrame = 0;
+        L.writeEnable = 0;
+        UserSetPut(UsrBits::Saveflag, 0);
+        break;
+    case State_Mp4_OpenFile:
+        open_file(ctx);
+        break;
+    case State_Mp4_WriteFile:
+        if (!m.Mp4FileSave) {  // resumed with nothing open: open a file
+            g_Mp4State = State_Mp4_OpenFile;
+            break;
+        }
+        L.writeEnable = 1;
+        break;
+    case State_Mp4_CloseFile:
+        finish_file();
+        sync();
+        UserSetPut(UsrBits::RecStatus, 0);
+        m.uiVideocnt = m.uiAudiocnt = 0;
+        g_Mp4State = State_Mp4_Init;
+        break;
+    default:
+        g_Mp4State = State_Mp4_Wait;
+        break;
+    }
+}
+
+// Returns true when a frame was consumed or the state moved.
+bool video_step(Mp4MuxerCtx *ctx, frame_t *v, frame_t *a) {
+    ST_MP4_STATE &m = g_stMp4[0];
+    if (v->i_type != FRAME_TYPE_VIDEO) {
+        drop_head(ctx->video);
+        return true;
+    }
+    // A further slice of the picture being gathered.
+    if (L.havePend && v->i_time_stamp == L.pendTs && m.ucStartFirstIFrame) {
+        L.pend.insert(L.pend.end(), v->p_frame, v->p_frame + v->i_frame_size);
+        L.pendKey |= v->i_flag ? 1 : 0;
+        drop_head(ctx->video);
+        return true;
+    }
+    // The picture gathered so far is complete; it counts before any check.
+    write_pending();
+    if (UserSetGet(UsrBits::SdCardStatus) == 2 && v->i_flag) {
+        if (UserSetGet(UsrBits::SaveStop)) {
+            Mp4FileClose();
+            L.writeEnable = 0;
+            return true;
+        }
+        if (m.u64FileSize > ctx->u64SizeLimit) {
+            m.ucStartFirstIFrame = 0;
+            m.u64FileSize = 0;
+            if (m.Mp4FileSave) {
+                finish_file();
+                g_Mp4State = State_Mp4_OpenFile;
+            }
+            return true;  // this key frame begins the next file
+        }
+    }
+    if (v->i_flag && L.writeEnable && m.Mp4FileSave) m.ucStartFirstIFrame = 1;
+    g_video_u64pts = v->i_time_stamp;
+    if (!m.ucStartFirstIFrame) {
+        drop_head(ctx->video);
+        return true;
+    }
+    // Older audio goes first, except before the file's first picture, which
+    // decides where the file begins.
+    if (L.haveBase && !L.rebase && a && a->i_type == FRAME_TYPE_AUDIO && a->i_time_stamp < v->i_time_stamp)
+        return false;
+    if (!a) {
+        // Wait a little for audio that is still to come, never for ever,
+        // and not at all when no audio has been arriving.
+        uint64_t t = now_ms();
+        if (L.waitV != v) {
+            L.waitV = v;
+            L.waitVSince = t;
+        }
+        bool audioLive = L.lastAudioSeen && t - L.lastAudioSeen < 1000;
+        if (audioLive && t - L.waitVSince < (uint64_t)ctx->syncWaitMs) return false;
+    }
+    if (!L.haveBase || L.rebase) {
+        int64_t cont = L.rebase ? L.lastVideoPts + L.frameDur : 0;
+        L.baseUs = v->i_time_stamp - (uint64_t)(cont * 100 / 9);
+        L.haveBase = true;
+        L.rebase = false;
+        if (cont == 0) L.nextAudioPts = -1;
+    }
+    frame_t *f = rtp_take_frame(ctx->video);
+    L.pend.assign(f->p_frame, f->p_frame + f->i_frame_size);
+    L.pendTs = f->i_time_stamp;
+    L.pendKey = f->i_flag ? 1 : 0;
+    L.havePend = true;
+    free_frame(&f);
+    return true;
+}
+
+bool audio_step(Mp4MuxerCtx *ctx, frame_t *a, frame_t *v) {
+    ST_MP4_STATE &m = g_stMp4[0];
+    L.lastAudioSeen = now_ms();
+    if (a->i_type != FRAME_TYPE_AUDIO) {
+        drop_head(ctx->audio);
+        return true;
+    }
+    g_audio_u64pts = a->i_time_stamp;
+    if (m.ucStartFirstIFrame) {
+        // Audio ahead of the video written so far waits for video, bounded.
+        uint64_t videoUpTo = L.havePend ? L.pendTs : g_video_u64pts;
+        if (a->i_time_stamp > videoUpTo && !v) {
+            uint64_t t = now_ms();
+            if (L.waitA != a) {
+                L.waitA = a;
+                L.waitASince = t;
+            }
+            if (t - L.waitASince < (uint64_t)ctx->syncWaitMs) return false;
+        }
+        if (v && a->i_time_stamp > v->i_time_stamp) return false;
+        write_audio(a);
+    }
+    drop_head(ctx->audio);
+    return true;
+}
+
+}  // namespace
+
+void Sample_Mp4ParaInit(void) {
+    for (auto &m : g_stMp4) {
+        m.Mp4FileSave = nullptr;
+        memset(m.Mp4FileName, 0, sizeof m.Mp4FileName);
+        m.video = m.audio = 0;
+        m.u64FileSize = 0;
+        m.uiVideocnt = m.uiAudiocnt = 0;
+        m.ucStartFirstIFrame = 0;
+        m.ucFrameRate = 30;
+    }
+}
+
+Mp4Writer *Sample_CreateMp4(uint8_t ucFileIndex, const char *pFileName, uint32_t width, uint32_t height,
+                            uint8_t ucfps, uint8_t ucChn) {
+    if (ucFileIndex > 1 || ucChn > 1) return nullptr;
+    ST_SPS_PPS sp;
+    SpsPpsLoad(ucChn, &sp);
+    if (ucfps == 0) ucfps = 30;
+    g_stMp4[ucFileIndex].ucFrameRate = ucfps;
+    Mp4TrackSetup s{width, height, ucfps, sp.sps, sp.spsLen, sp.pps, sp.ppsLen, kAacConfig, 2};
+    Mp4Writer *w = Mp4WriterCreate(pFileName, &s);
+    if (!w) printf("Open file failed!\n");
+    g_stMp4[ucFileIndex].video = w ? 1 : 0;
+    g_stMp4[ucFileIndex].audio = w ? 2 : 0;
+    return w;
+}
+
+void Mp4FileClose(void) {
+    printf("ucSaveStop = %d \n", UserSetGet(UsrBits::SaveStop));
+    g_stMp4[0].ucStartFirstIFrame = 0;
+    UserSetPut(UsrBits::SaveStop, 0);
+    UserSetPut(UsrBits::RecStatus, 3);
+    UserSetPut(UsrBits::Saveflag, 0);
+    UserSetPut(UsrBits::SaveOnOff, 0);
+    g_Mp4State = State_Mp4_CloseFile;
+}
+
+void Mp4MuxerStep(Mp4MuxerCtx *ctx, int wait_ms) {
+    state_step(ctx);
+    ST_MP4_STATE &m = g_stMp4[0];
+    if (m.Mp4FileSave && UserSetGet(UsrBits::SdCardStatus) != 2) {
+        storage_lost();
+        return;
+    }
+    frame_t *v = peek(ctx->video);
+    frame_t *a = peek(ctx->audio);
+    bool progress = false;
+    if (v) progress = video_step(ctx, v, a);
+    if (!progress && a) progress = audio_step(ctx, a, peek(ctx->video));
+    if (!progress) {
+        rtp_s *lists[2] = {ctx->video, ctx->audio};
+        rtp_wait_added(lists, 2, (v || a) ? 20 : wait_ms);
+    }
+}
+
+void Mp4MuxerFlush(Mp4MuxerCtx *) {
+    if (g_stMp4[0].Mp4FileSave) finish_file();
+}
+
+void *Mp4Muxer(void *) {
+    static Mp4MuxerCtx ctx;
+    ctx.video = &input_list[0];
+    ctx.audio = &audio_list[0];
+    ctx.storage_dir = CheckSdx;
+    for (;;) Mp4MuxerStep(&ctx, 200);
+    return nullptr;
+}

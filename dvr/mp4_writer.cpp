@@ -1,0 +1,169 @@
+#include "mp4_writer.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#if defined(VIDREC_HAVE_AVFORMAT)
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/mem.h>
+#include <libavutil/opt.h>
+}
+
+struct Mp4Writer {
+    AVFormatContext *fc = nullptr;
+    AVStream *video = nullptr;
+    AVStream *audio = nullptr;
+    int64_t lastVideoDts = INT64_MIN;
+    int64_t lastAudioDts = INT64_MIN;
+    int64_t frameDur = 3000;
+};
+
+namespace {
+
+void free_writer(Mp4Writer *w) {
+    if (!w) return;
+    if (w->fc) {
+        if (w->fc->pb) avio_closep(&w->fc->pb);
+        avformat_free_context(w->fc);
+    }
+    delete w;
+}
+
+// avcC record: version, profile, compatibility, level, 4-byte lengths, one SPS, one PPS.
+bool set_avcc(AVCodecParameters *par, const Mp4TrackSetup *s) {
+    size_t n = 11 + s->spsLen + s->ppsLen;
+    uint8_t *x = (uint8_t *)av_mallocz(n + AV_INPUT_BUFFER_PADDING_SIZE);
+    if (!x) return false;
+    size_t i = 0;
+    x[i++] = 1;
+    x[i++] = s->sps[1];
+    x[i++] = s->sps[2];
+    x[i++] = s->sps[3];
+    x[i++] = 0xFF;
+    x[i++] = 0xE1;
+    x[i++] = (uint8_t)(s->spsLen >> 8);
+    x[i++] = (uint8_t)s->spsLen;
+    memcpy(x + i, s->sps, s->spsLen);
+    i += s->spsLen;
+    x[i++] = 1;
+    x[i++] = (uint8_t)(s->ppsLen >> 8);
+    x[i++] = (uint8_t)s->ppsLen;
+    memcpy(x + i, s->pps, s->ppsLen);
+    par->extradata = x;
+    par->extradata_size = (int)n;
+    return true;
+}
+
+int write(Mp4Writer *w, AVStream *st, const uint8_t *data, uint32_t size, int64_t pts, int64_t dur, int key) {
+    AVPacket *pkt = av_packet_alloc();
+    if (!pkt) return -1;
+    // The muxer does not keep the data past the call: no copy needed.
+    pkt->data = const_cast<uint8_t *>(data);
+    pkt->size = (int)size;
+    pkt->stream_index = st->index;
+    pkt->pts = pkt->dts = pts;
+    pkt->duration = dur;
+    pkt->time_base = st->time_base;
+    if (key) pkt->flags |= AV_PKT_FLAG_KEY;
+    int r = av_write_frame(w->fc, pkt);
+    av_packet_free(&pkt);
+    if (r >= 0) avio_flush(w->fc->pb);
+    return r < 0 ? -1 : 0;
+}
+
+}  // namespace
+
+Mp4Writer *Mp4WriterCreate(const char *path, const Mp4TrackSetup *s) {
+    if (!path || !s || !s->sps || s->spsLen < 4 || !s->pps || !s->ppsLen) return nullptr;
+    av_log_set_level(AV_LOG_ERROR);
+    Mp4Writer *w = new Mp4Writer;
+    if (avformat_alloc_output_context2(&w->fc, nullptr, "mp4", path) < 0 || !w->fc) {
+        free_writer(w);
+        return nullptr;
+    }
+    w->video = avformat_new_stream(w->fc, nullptr);
+    w->audio = avformat_new_stream(w->fc, nullptr);
+    if (!w->video || !w->audio) {
+        free_writer(w);
+        return nullptr;
+    }
+    AVCodecParameters *v = w->video->codecpar;
+    v->codec_type = AVMEDIA_TYPE_VIDEO;
+    v->codec_id = AV_CODEC_ID_H264;
+    v->codec_tag = 0;
+    v->width = (int)s->width;
+    v->height = (int)s->height;
+    w->video->time_base = AVRational{1, 90000};
+    w->frameDur = 90000 / (s->fps ? s->fps : 30);
+    if (!set_avcc(v, s)) {
+        free_writer(w);
+        return nullptr;
+    }
+
+    AVCodecParameters *a = w->audio->codecpar;
+    a->codec_type = AVMEDIA_TYPE_AUDIO;
+    a->codec_id = AV_CODEC_ID_AAC;
+    a->profile = 1;  // LC
+    a->sample_rate = 48000;
+    av_channel_layout_default(&a->ch_layout, 2);
+    a->frame_size = 1024;
+    w->audio->time_base = AVRational{1, 48000};
+    a->extradata = (uint8_t *)av_mallocz(s->aacConfigLen + AV_INPUT_BUFFER_PADDING_SIZE);
+    if (!a->extradata) {
+        free_writer(w);
+        return nullptr;
+    }
+    memcpy(a->extradata, s->aacConfig, s->aacConfigLen);
+    a->extradata_size = (int)s->aacConfigLen;
+
+    if (avio_open(&w->fc->pb, path, AVIO_FLAG_WRITE) < 0) {
+        free_writer(w);
+        return nullptr;
+    }
+    AVDictionary *opt = nullptr;
+    av_dict_set(&opt, "movie_timescale", "90000", 0);
+    av_dict_set(&opt, "video_track_timescale", "90000", 0);
+    int r = avformat_write_header(w->fc, &opt);
+    av_dict_free(&opt);
+    if (r < 0) {
+        free_writer(w);
+        return nullptr;
+    }
+    return w;
+}
+
+int Mp4WriterVideo(Mp4Writer *w, const uint8_t *data, uint32_t size, int64_t pts, int key) {
+    if (!w || !data || !size) return -1;
+    if (pts <= w->lastVideoDts) pts = w->lastVideoDts + 1;  // the container needs rising times
+    w->lastVideoDts = pts;
+    return write(w, w->video, data, size, pts, w->frameDur, key);
+}
+
+int Mp4WriterAudio(Mp4Writer *w, const uint8_t *data, uint32_t size, int64_t pts) {
+    if (!w || !data || !size) return -1;
+    if (pts <= w->lastAudioDts) pts = w->lastAudioDts + 1;
+    w->lastAudioDts = pts;
+    return write(w, w->audio, data, size, pts, 1024, 1);
+}
+
+int Mp4WriterClose(Mp4Writer *w) {
+    if (!w) return -1;
+    int r = av_write_trailer(w->fc);
+    int c = avio_closep(&w->fc->pb);
+    avformat_free_context(w->fc);
+    w->fc = nullptr;
+    delete w;
+    return (r < 0 || c < 0) ? -1 : 0;
+}
+
+#else
+
+// Built without the container library: recordings cannot be created.
+struct Mp4Writer {};
+Mp4Writer *Mp4WriterCreate(const char *, const Mp4TrackSetup *) { return nullptr; }
+int Mp4WriterVideo(Mp4Writer *, const uint8_t *, uint32_t, int64_t, int) { return -1; }
+int Mp4WriterAudio(Mp4Writer *, const uint8_t *, uint32_t, int64_t) { return -1; }
+int Mp4WriterClose(Mp4Writer *) { return -1; }
+
+#endif

@@ -1,0 +1,392 @@
+// MP4 recording: real H.264 and AAC frames (made with the ffmpeg command
+// line) go through the muxer; the files are judged with ffprobe.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "h264_sps.h"
+#include "mp4_record.h"
+#include "uart_proto.h"
+#include "user_setting.h"
+
+namespace {
+
+std::string sh(const std::string &cmd) {
+    std::string out;
+    FILE *p = popen(cmd.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+std::vector<uint8_t> slurp(const std::string &p) {
+    std::ifstream f(p, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), {});
+}
+
+struct Frame {
+    std::vector<uint8_t> data;  // 4-byte length + NAL unit, as the stream thread stores it
+    int key;
+};
+
+// 4 s of 320x240 H.264 at 30 fps (GOP 30, no B-frames), split as the encoder
+// stream thread does, and 4 s of AAC-LC 48 kHz stereo raw frames.
+struct Media {
+    std::vector<std::vector<Frame>> pictures;  // one entry per picture, its slices
+    std::vector<std::vector<uint8_t>> aac;
+    std::vector<uint8_t> sps, pps;
+};
+
+const Media &media() {
+    static Media m = [] {
+        Media m;
+        std::string dir = "/tmp/ut_mp4_media";
+        mkdir(dir.c_str(), 0755);
+        sh("ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=30 -t 4 -c:v libx264 -preset ultrafast "
+           "-bf 0 -g 30 -pix_fmt yuv420p -f h264 " + dir + "/v.h264");
+        sh("ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=48000 -ac 2 -t 4 -c:a aac -b:a 128k "
+           "-f adts " + dir + "/a.aac");
+        auto v = slurp(dir + "/v.h264");
+        std::vector<std::pair<size_t, size_t>> nals;
+        size_t i = 0, start = SIZE_MAX;
+        while (i + 3 <= v.size()) {
+            if (v[i] == 0 && v[i + 1] == 0 && v[i + 2] == 1) {
+                if (start != SIZE_MAX) {
+                    size_t end = i;
+                    if (end > start && v[end - 1] == 0) --end;
+                    nals.push_back({start, end});
+                }
+                start = i + 3;
+                i += 3;
+            } else {
+                ++i;
+            }
+        }
+        if (start != SIZE_MAX) nals.push_back({start, v.size()});
+        std::vector<Frame> cur;
+        for (auto [s, e] : nals) {
+            int type = v[s] & 0x1f;
+            std::vector<uint8_t> nal(v.begin() + (long)s, v.begin() + (long)e);
+            if (type == 7) m.sps = nal;
+            if (type == 8) m.pps = nal;
+            if (type != 1 && type != 5) continue;
+            uint32_t n = (uint32_t)nal.size();
+            std::vector<uint8_t> d = {(uint8_t)(n >> 24), (uint8_t)(n >> 16), (uint8_t)(n >> 8), (uint8_t)n};
+            d.insert(d.end(), nal.begin(), nal.end());
+            // first_mb_in_slice == 0 (leading bit 1 of the slice header) starts a picture
+            if ((nal[1] & 0x80) && !cur.empty()) {
+                m.pictures.push_back(cur);
+                cur.clear();
+            }
+            cur.push_back({d, type == 5});
+        }
+        if (!cur.empty()) m.pictures.push_back(cur);
+        auto a = slurp(dir + "/a.aac");
+        for (size_t p = 0; p + 7 <= a.size();) {
+            size_t len = ((a[p + 3] & 3) << 11) | (a[p + 4] << 3) | (a[p + 5] >> 5);
+            size_t hdr = (a[p + 1] & 1) ? 7 : 9;
+            if (len < hdr || p + len > a.size()) break;
+            m.aac.emplace_back(a.begin() + (long)(p + hdr), a.begin() + (long)(p + len));
+            p += len;
+        }
+        return m;
+    }();
+    return m;
+}
+
+std::string g_dir;
+char *test_dir() { return g_dir.empty() ? nullptr : g_dir.data(); }
+
+class Mp4 : public ::testing::Test {
+protected:
+    void SetUp() override {
+#if !defined(VIDREC_HAVE_AVFORMAT)
+        GTEST_SKIP() << "built without the MP4 container library";
+#endif
+        ASSERT_GT(media().pictures.size(), 100u);
+        ASSERT_GT(media().aac.size(), 150u);
+        char tmpl[] = "/tmp/ut_mp4_XXXXXX";
+        g_dir = mkdtemp(tmpl);
+        rtp_init(&video_);
+        rtp_init(&audio_);
+        ctx_.video = &video_;
+        ctx_.audio = &audio_;
+        ctx_.storage_dir = test_dir;
+        ctx_.syncWaitMs = 50;
+        Sample_Mp4ParaInit();
+        g_Mp4State = State_Mp4_Init;
+        UserSetPut(UsrBits::SdCardStatus, 2);
+        UserSetPut(UsrBits::SaveStop, 0);
+        SpsPpsStore(0, media().sps.data(), (uint32_t)media().sps.size(), media().pps.data(),
+                    (uint32_t)media().pps.size());
+        ASSERT_EQ(pipe2(uart_, O_NONBLOCK), 0);
+        g_UartFd = uart_[1];
+    }
+    void TearDown() override {
+        Mp4MuxerFlush(&ctx_);
+        g_Mp4State = State_Mp4_Init;
+        rtp_destroy(&video_);
+        rtp_destroy(&audio_);
+        g_UartFd = -1;
+        close(uart_[0]);
+        close(uart_[1]);
+        sh("rm -rf " + g_dir);
+        g_dir.clear();
+    }
+    // Feeds pictures [from, to) at 30 fps and the AAC frames of that span,
+    // in capture order, running the muxer as it goes.
+    void feed(size_t from, size_t to, uint64_t t0 = 1000000) {
+        const Media &m = media();
+        size_t ai = (size_t)((double)from / 30.0 * 46.875);
+        for (size_t p = from; p < to && p < m.pictures.size(); ++p) {
+            uint64_t ts = t0 + p * 1000000 / 30;
+            while (ai < m.aac.size() && t0 + ai * 1024 * 1000000 / 48000 <= ts) {
+                auto &a = m.aac[ai];
+                add_frame(&audio_, a.data(), (uint32_t)a.size(), FRAME_TYPE_AUDIO, t0 + ai * 1024 * 1000000 / 48000, 0);
+                ++ai;
+            }
+            for (auto &f : m.pictures[p])
+                add_frame(&video_, f.data.data(), (uint32_t)f.data.size(), FRAME_TYPE_VIDEO, ts, f.key);
+            run(8);  // enough passes to keep up with a picture and its audio
+        }
+    }
+    void run(int passes) {
+        for (int i = 0; i < passes; ++i) Mp4MuxerStep(&ctx_, 0);
+    }
+    void drain() {
+        for (int i = 0; i < 2000 && (video_.i_buf_num.load() || audio_.i_buf_num.load()); ++i) Mp4MuxerStep(&ctx_, 0);
+        run(3);
+    }
+    std::vector<std::string> files(const std::string &ending) {
+        std::vector<std::string> out;
+        DIR *d = opendir(g_dir.c_str());
+        while (dirent *e = d ? readdir(d) : nullptr) {
+            std::string n = e->d_name;
+            if (n.size() >= ending.size() && n.compare(n.size() - ending.size(), ending.size(), ending) == 0)
+                out.push_back(g_dir + "/" + n);
+        }
+        if (d) closedir(d);
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    std::vector<uint8_t> host_cmds() {
+        std::vector<uint8_t> raw(65536), cmds;
+        ssize_t n = read(uart_[0], raw.data(), raw.size());
+        for (ssize_t i = 0; i + 20 <= n; ++i)
+            if (raw[i] == 0xA5 && raw[i + 1] == 0x6C) {
+                cmds.push_back(raw[i + 16]);
+                cmds.push_back(raw[i + 17]);
+            }
+        return cmds;
+    }
+    void start() {
+        UserSetPut(UsrBits::SaveOnOff, 1);
+        g_Mp4State = State_Mp4_OpenFile;
+        run(1);
+    }
+    void stop() {
+        UserSetPut(UsrBits::SaveStop, 1);
+    }
+
+    rtp_s video_, audio_;
+    Mp4MuxerCtx ctx_;
+    int uart_[2];
+};
+
+std::map<std::string, std::string> probe(const std::string &file, const std::string &stream) {
+    std::map<std::string, std::string> kv;
+    std::istringstream is(sh("ffprobe -v error -select_streams " + stream +
+                             " -show_entries stream=codec_name,width,height,sample_rate,channels,duration,nb_frames,"
+                             "start_time -of default=nw=1 '" + file + "'"));
+    std::string line;
+    while (std::getline(is, line)) {
+        auto eq = line.find('=');
+        if (eq != std::string::npos) kv[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return kv;
+}
+
+TEST_F(Mp4, RecordingPlaysWithBothTracksAlignedAndLeavesNoTemporaryFiles) {
+    feed(0, 10);  // before the start: not recorded
+    start();
+    EXPECT_EQ(UserSetGet(UsrBits::RecStatus), 1);
+    feed(10, 80);
+    auto side = files(".tmp");
+    ASSERT_EQ(side.size(), 2u);  // the recording and its side file
+    stop();  // acted on at the next key frame, picture 90
+    feed(80, 120);
+    drain();
+    EXPECT_EQ(UserSetGet(UsrBits::RecStatus), 0);
+    EXPECT_EQ(UserSetGet(UsrBits::SaveOnOff), 0);
+    auto mp4 = files(".mp4");
+    ASSERT_EQ(mp4.size(), 1u);
+    EXPECT_TRUE(files(".tmp").empty());
+    auto v = probe(mp4[0], "v");
+    auto a = probe(mp4[0], "a");
+    EXPECT_EQ(v["codec_name"], "h264");
+    EXPECT_EQ(v["width"], "320");
+    EXPECT_EQ(a["codec_name"], "aac");
+    EXPECT_EQ(a["sample_rate"], "48000");
+    EXPECT_EQ(a["channels"], "2");
+    // From the first key frame after the start (30) to the one after the stop (90).
+    int nb = std::stoi(v["nb_frames"]);
+    EXPECT_EQ(nb, 60);
+    double vd = std::stod(v["duration"]), ad = std::stod(a["duration"]);
+    EXPECT_NEAR(vd, nb / 30.0, 1.0 / 30 + 1e-3);
+    EXPECT_NEAR(ad, vd, 1.0 / 30 + 0.025);
+    EXPECT_NEAR(std::stod(a["start_time"]), std::stod(v["start_time"]), 1.0 / 30);
+    // First sample is a key frame.
+    std::string first = sh("ffprobe -v error -select_streams v -show_entries packet=flags -of csv=p=0 -read_intervals "
+                           "%+#1 '" + mp4[0] + "'");
+    EXPECT_EQ(first.substr(0, 1), "K");
+}
+
+TEST_F(Mp4, SideIndexMatchesSamplesWhileOpen) {
+    start();
+    feed(0, 45);
+    auto side = files(".tmp");
+    std::string sidefile;
+    for (auto &f : side)
+        if (f.find(".mp4.tmp") == std::string::npos) sidefile = f;
+    ASSERT_FALSE(sidefile.empty());
+    auto bytes = slurp(sidefile);
+    ASSERT_GE(bytes.size(), 82u);
+    EXPECT_EQ(bytes[0], media().sps[0]);
+    ASSERT_EQ((bytes.size() - 82) % 12, 0u);
+    size_t n = (bytes.size() - 82) / 12;
+    EXPECT_EQ(n, g_stMp4[0].uiVideocnt + g_stMp4[0].uiAudiocnt);
+    uint32_t lastV = 0, lastA = 0;
+    uint64_t sum = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t *r = bytes.data() + 82 + 12 * i;
+        uint32_t size, idx;
+        memcpy(&size, r + 4, 4);
+        memcpy(&idx, r + 8, 4);
+        sum += size;
+        if (r[0] == 1) {
+            EXPECT_EQ(idx, ++lastV);
+            if (i == 0) {
+                EXPECT_EQ(r[1], 1) << "first sample is a key frame";
+            }
+        } else {
+            ASSERT_EQ(r[0], 2);
+            EXPECT_EQ(idx, ++lastA);
+        }
+    }
+    EXPECT_EQ(sum, g_stMp4[0].u64FileSize);
+}
+
+TEST_F(Mp4, RotationSplitsAtKeyFramesWithoutLosingFrames) {
+    ctx_.u64SizeLimit = 60000;  // a few seconds of this small picture
+    start();
+    feed(0, 85);
+    stop();
+    feed(85, 120);
+    drain();
+    auto mp4 = files(".mp4");
+    ASSERT_GE(mp4.size(), 2u);
+    int total = 0;
+    for (auto &f : mp4) {
+        total += std::stoi(probe(f, "v")["nb_frames"]);
+        std::string first = sh("ffprobe -v error -select_streams v -show_entries packet=flags -of csv=p=0 "
+                               "-read_intervals %+#1 '" + f + "'");
+        EXPECT_EQ(first.substr(0, 1), "K") << f;
+    }
+    // Every picture up to the stop at 90 was recorded once.
+    EXPECT_EQ(total, 90);
+}
+
+TEST_F(Mp4, FailedCreationReportsAndLeavesRecordingOff) {
+    UserSetPut(UsrBits::SdCardStatus, 0);  // no storage
+    start();
+    EXPECT_EQ(g_Mp4State.load(), State_Mp4_Init);
+    EXPECT_EQ(UserSetGet(UsrBits::SaveOnOff), 0);
+    auto cmds = host_cmds();
+    ASSERT_EQ(cmds.size(), 2u);
+    EXPECT_EQ(cmds[0], 0xE1);
+    EXPECT_EQ(cmds[1], 36);
+}
+
+TEST_F(Mp4, NoStoredParameterSetsRefusesInsteadOfDividingByZero) {
+    SpsPpsStore(0, nullptr, 0, nullptr, 0);
+    ST_SPS_PPS empty{};
+    SpsPpsStore(0, empty.sps, 0, empty.pps, 0);
+    start();
+    EXPECT_EQ(g_Mp4State.load(), State_Mp4_Init);
+    EXPECT_TRUE(files(".mp4.tmp").empty());
+}
+
+TEST_F(Mp4, LosingStorageClosesFileAndTellsHost) {
+    start();
+    feed(0, 40);
+    host_cmds();
+    UserSetPut(UsrBits::SdCardStatus, 0);
+    run(1);
+    EXPECT_EQ(g_Mp4State.load(), State_Mp4_Init);
+    EXPECT_EQ(UserSetGet(UsrBits::RecStatus), 0);
+    EXPECT_EQ(UserSetGet(UsrBits::SaveOnOff), 0);
+    auto cmds = host_cmds();
+    ASSERT_EQ(cmds.size(), 2u);
+    EXPECT_EQ(cmds[0], 0xE1);
+    EXPECT_EQ(cmds[1], 35);
+    EXPECT_EQ(files(".mp4").size(), 1u);
+}
+
+TEST_F(Mp4, StartWhileOpenClosesTheFirstFileProperly) {
+    start();
+    feed(0, 40);
+    start();
+    feed(40, 70);
+    stop();
+    feed(70, 95);
+    drain();
+    auto mp4 = files(".mp4");
+    ASSERT_EQ(mp4.size(), 2u);  // same second: the second got its own name
+    for (auto &f : mp4) EXPECT_EQ(probe(f, "v")["codec_name"], "h264") << f;
+    EXPECT_TRUE(files(".tmp").empty());
+}
+
+TEST_F(Mp4, PauseLeavesNoHoleInTheTimeLine) {
+    start();
+    feed(0, 20);
+    g_Mp4State = State_Mp4_Wait;
+    UserSetPut(UsrBits::RecStatus, 2);
+    feed(20, 50);  // not recorded
+    g_Mp4State = State_Mp4_WriteFile;
+    feed(50, 80);  // recorded from the key frame at 60
+    stop();
+    feed(80, 120);
+    drain();
+    auto mp4 = files(".mp4");
+    ASSERT_EQ(mp4.size(), 1u);
+    auto v = probe(mp4[0], "v");
+    int nb = std::stoi(v["nb_frames"]);
+    EXPECT_EQ(nb, 50);
+    EXPECT_NEAR(std::stod(v["duration"]), nb / 30.0, 2.0 / 30);
+}
+
+TEST_F(Mp4, VideoDoesNotWaitForAudioThatNeverComes) {
+    start();
+    const Media &m = media();
+    for (size_t p = 0; p < 40; ++p)
+        for (auto &f : m.pictures[p])
+            add_frame(&video_, f.data.data(), (uint32_t)f.data.size(), FRAME_TYPE_VIDEO, 1000000 + p * 33333, f.key);
+    drain();
+    EXPECT_EQ(video_.i_buf_num.load(), 0);
+    EXPECT_GE(g_stMp4[0].uiVideocnt, 9u);
+    EXPECT_EQ(g_stMp4[0].uiAudiocnt, 0u);
+}
+
+}  // namespace
