@@ -26,7 +26,7 @@ namespace {
 constexpr uint32_t kRingMin = 1u << 20;
 constexpr uint32_t kRingMax = 8u << 20;  // device memory is shared by every driver
 constexpr uint32_t kDefaultMaxStreams = 8;
-constexpr size_t kInputDepth = 2;
+constexpr size_t kInputDepth = 4;  // absorbs the longer encode of a key frame
 
 #define ERR(x) ((int)(x))
 
