@@ -252,15 +252,19 @@ TEST(VirtualEncoder, PicturesAreLostAndCountedWhenTheConsumerFallsBehind) {
 TEST(VirtualEncoder, EncodingRunsOnTheChannelsOwnThread) {
     Channel ch(6, attr(320, 240, 2, 500000));
     ASSERT_TRUE(ch.ok());
-    bool found = false;
-    if (DIR *d = opendir("/proc/self/task")) {
-        while (dirent *e = readdir(d)) {
-            std::ifstream f(std::string("/proc/self/task/") + e->d_name + "/comm");
-            std::string name;
-            if (f && std::getline(f, name) && name == "vb-venc6") found = true;
+    auto named = [] {
+        bool found = false;
+        if (DIR *d = opendir("/proc/self/task")) {
+            while (dirent *e = readdir(d)) {
+                std::ifstream f(std::string("/proc/self/task/") + e->d_name + "/comm");
+                std::string name;
+                if (f && std::getline(f, name) && name == "vb-venc6") found = true;
+            }
+            closedir(d);
         }
-        closedir(d);
-    }
+        return found;
+    };
+    bool found = wait_for(named, 2000);  // the thread names itself once running
     EXPECT_TRUE(found);
     // Delivery only queues: the picture is encoded after deliver_from returned,
     // so nothing is in the ring right after it.
