@@ -16,27 +16,26 @@ double planck(double nm, double k) {
     return 1.0 / (pow(l, 5) * (exp(1.4388e-2 / (l * k)) - 1.0));
 }
 
-// Box blur of radius r along one axis of a wrapping kTile x kTile RGB tile.
-void box_blur(const std::vector<uint8_t> &in, std::vector<uint8_t> &out, int n, int r, bool vertical) {
-    out.resize(in.size());
-    int span = 2 * r + 1;
-    for (int a = 0; a < n; ++a) {
-        for (int c = 0; c < 3; ++c) {
-            auto at = [&](int b) {
-                b = (b % n + n) % n;
-                return vertical ? in[((size_t)b * n + a) * 3 + c] : in[((size_t)a * n + b) * 3 + c];
-            };
-            int sum = 0;
-            for (int b = -r; b <= r; ++b) sum += at(b);
-            for (int b = 0; b < n; ++b) {
-                uint8_t v = (uint8_t)((sum + span / 2) / span);
-                if (vertical)
-                    out[((size_t)b * n + a) * 3 + c] = v;
-                else
-                    out[((size_t)a * n + b) * 3 + c] = v;
-                sum += at(b + r + 1) - at(b - r);
-            }
-        }
+// One pass of the [1 2 1] / 4 kernel across and down a wrapping n x n RGB
+// tile. Each pass scales every spatial frequency by cos^2, so repeated passes
+// blur monotonically: contrast never comes back as the lens moves away.
+void blur121(std::vector<uint8_t> &img, int n) {
+    std::vector<uint8_t> tmp(img.size());
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int a = 0; a < n; ++a)
+            for (int b = 0; b < n; ++b)
+                for (int c = 0; c < 3; ++c) {
+                    auto at = [&](int bb) {
+                        bb = (bb + n) % n;
+                        return pass ? img[((size_t)bb * n + a) * 3 + c] : img[((size_t)a * n + bb) * 3 + c];
+                    };
+                    uint8_t v = (uint8_t)((at(b - 1) + 2 * at(b) + at(b + 1) + 2) >> 2);
+                    if (pass)
+                        tmp[((size_t)b * n + a) * 3 + c] = v;
+                    else
+                        tmp[((size_t)a * n + b) * 3 + c] = v;
+                }
+        img.swap(tmp);
     }
 }
 
@@ -86,10 +85,9 @@ SceneModel::SceneModel() {
         }
     }
     levels_[0] = base;
-    std::vector<uint8_t> tmp;
     for (int r = 1; r < kLevels; ++r) {
-        box_blur(base, tmp, kTile, r, false);
-        box_blur(tmp, levels_[r], kTile, r, true);
+        levels_[r] = levels_[r - 1];
+        for (int p = 0; p < r; ++p) blur121(levels_[r], kTile);
     }
 }
 
@@ -102,7 +100,7 @@ void SceneModel::render_sensor(const SceneParams &sc, const Exposure &ex, uint64
     for (int c = 0; c < 3; ++c) k[c] = (uint32_t)std::min(base * ill[c] * 65536.0, 255.0 * 65536.0);
 
     // Defocus: blend between the two nearest blur levels.
-    double blur = std::min(fabs((double)ex.lens_pos - (double)sc.focus_pos) / 40.0, (double)(kLevels - 1));
+    double blur = std::min(fabs((double)ex.lens_pos - (double)sc.focus_pos) / 50.0, (double)(kLevels - 1));
     int lv = std::min((int)blur, kLevels - 2);
     uint32_t a = (uint32_t)std::lround((blur - lv) * 256.0);
     const uint8_t *l0 = levels_[lv].data();
