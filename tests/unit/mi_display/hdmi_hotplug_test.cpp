@@ -5,6 +5,8 @@
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -33,6 +35,16 @@ const bool g_root_set = [] {
     setenv("VB_ROOT", root.c_str(), 1);
     return true;
 }();
+
+// Removes the private board directory when the tests are done.
+class RootCleanup : public ::testing::Environment {
+public:
+    void TearDown() override {
+        std::string cmd = "rm -rf '" + vb::root_dir() + "'";
+        if (system(cmd.c_str()) != 0) fprintf(stderr, "could not remove %s\n", vb::root_dir().c_str());
+    }
+};
+::testing::Environment *const g_cleanup = ::testing::AddGlobalTestEnvironment(new RootCleanup);
 
 const char *kHdmi = "/dev/mi_hdmi";
 // Longer than one watcher period: a second report of the same change would
@@ -120,6 +132,31 @@ size_t attr_reads() {
     return n;
 }
 
+// One request on the board's control socket; the reply without its "\n.\n" end.
+std::string ctl_socket(const std::string &line) {
+    std::string path = vb::root_dir() + "/ctl.sock";
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0) return "socket failed";
+    sockaddr_un sa{};
+    sa.sun_family = AF_UNIX;
+    snprintf(sa.sun_path, sizeof sa.sun_path, "%s", path.c_str());
+    std::string reply;
+    if (connect(fd, (sockaddr *)&sa, sizeof sa) == 0) {
+        std::string req = line + "\n";
+        if (send(fd, req.data(), req.size(), MSG_NOSIGNAL) == (ssize_t)req.size()) {
+            char buf[256];
+            while (reply.find("\n.\n") == std::string::npos) {
+                ssize_t n = recv(fd, buf, sizeof buf, 0);
+                if (n <= 0) break;
+                reply.append(buf, (size_t)n);
+            }
+        }
+    }
+    close(fd);
+    size_t end = reply.find("\n.\n");
+    return end == std::string::npos ? "no reply: " + reply : reply.substr(0, end);
+}
+
 void set_debug_level(int level) {
     std::string dir = vb::root_dir() + "/proc/mi_modules/mi_hdmi";
     std::string cmd = "mkdir -p " + dir;
@@ -178,6 +215,18 @@ TEST_F(HdmiHotplug, PlugAndUnplugReachTheCallbackOnceEach) {
     expect_plug_and_unplug_once();
     ASSERT_EQ(MI_HDMI_DeInit(), 0);
     EXPECT_EQ(settle_watchers(0), 0);
+}
+
+TEST_F(HdmiHotplug, CablePluggedThroughTheControlSocketWhileRunning) {
+    ASSERT_EQ(MI_HDMI_Init(&param_), 0);
+    EXPECT_EQ(ctl_socket("hdmi plug"), "ok");
+    ASSERT_TRUE(g_rec.wait_for(1));
+    EXPECT_EQ(ctl_socket("hdmi unplug"), "ok");
+    ASSERT_TRUE(g_rec.wait_for(2));
+    auto ev = g_rec.snapshot();
+    EXPECT_EQ(ev[0].type, E_MI_HDMI_EVENT_HOTPLUG);
+    EXPECT_EQ(ev[1].type, E_MI_HDMI_EVENT_NO_PLUG);
+    EXPECT_EQ(ctl_socket("hdmi").rfind("cable unplugged init 1", 0), 0u);
 }
 
 TEST_F(HdmiHotplug, TenReinitCyclesLeaveExactlyOneWatcher) {
