@@ -1,6 +1,7 @@
 // Cost of one media call through the seam on the virtual board, against a
 // bare ioctl system call on a real device node, measured in the same run.
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -76,6 +77,10 @@ public:
 
 int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
+    // A board of its own: its control socket must not replace a running one's.
+    char root[] = "/tmp/bench_mi_call.XXXXXX";
+    bool own_root = !getenv("VB_ROOT") && mkdtemp(root);
+    if (own_root) setenv("VB_ROOT", root, 1);
     // Bring the board up before timing anything.
     MI_U64 pts;
     MI_SYS_GetCurPts(0, &pts);
@@ -87,5 +92,6 @@ int main(int argc, char **argv) {
             if (name != ref->first) printf("ratio %s / BM_BareIoctlDevNull = %.2f\n", name.c_str(), t / ref->second);
     }
     benchmark::Shutdown();
+    if (own_root) (void)!system((std::string("rm -rf '") + root + "'").c_str());
     return 0;
 }

@@ -21,9 +21,16 @@ namespace {
 
 // A private board directory, set before anything reads VB_ROOT.
 struct PrivateBoardRoot {
+    std::string dir;
     PrivateBoardRoot() {
         char tmpl[] = "/tmp/ut_mi_sys.XXXXXX";
-        if (mkdtemp(tmpl)) setenv("VB_ROOT", tmpl, 1);
+        if (mkdtemp(tmpl)) {
+            dir = tmpl;
+            setenv("VB_ROOT", tmpl, 1);
+        }
+    }
+    ~PrivateBoardRoot() {
+        if (!dir.empty()) (void)!system(("rm -rf '" + dir + "'").c_str());
     }
 } g_root;
 

@@ -1,6 +1,9 @@
 // A process whose first system calls come from several threads at once opens
 // the node once. Its own executable, so that nothing has opened it before.
+#include <stdlib.h>
+
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -11,6 +14,21 @@
 #include "vb.h"
 
 namespace {
+
+// A private board directory (control socket, debug levels), not /tmp/vb.
+struct PrivateBoardRoot {
+    std::string dir;
+    PrivateBoardRoot() {
+        char tmpl[] = "/tmp/ut_mi_sys_open.XXXXXX";
+        if (mkdtemp(tmpl)) {
+            dir = tmpl;
+            setenv("VB_ROOT", tmpl, 1);
+        }
+    }
+    ~PrivateBoardRoot() {
+        if (!dir.empty()) (void)!system(("rm -rf '" + dir + "'").c_str());
+    }
+} g_root;
 
 size_t sys_nodes_open() {
     size_t n = 0;
