@@ -431,7 +431,8 @@ def test_teardown_is_clean_after_the_program_crashes(make_board, tmp_path):
 def test_stale_board_of_a_killed_launcher_is_cleaned(sandbox_available, tmp_path):
     # A launcher killed outright leaves its board; the next start removes it.
     script = textwrap.dedent("""
-        import os, sys, time
+        import ctypes, os, signal, sys, time
+        ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG: never outlive the test
         sys.path.insert(0, %r)
         import sandbox
         b = sandbox.Board()
