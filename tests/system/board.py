@@ -46,9 +46,11 @@ Network
   "192.168.1.239" (the default static address), DHCP range .100-.199
   b.board_ip() -> str | None; b.wait_board_ip(timeout=20) -> str | None
   b.leases() -> dnsmasq lease lines
-  b.link(up: bool)                         plug / unplug the network cable
+  b.link(up: bool, wait=5)                 plug / unplug the network cable; returns once
+                                           eth0 in the board shows it
   b.udp_socket(port=0) -> socket bound in lan (0.0.0.0:port)
-  b.udp_send(data, port, host=None)        from lan to the board (default board_ip())
+  b.udp_send(data, port, host=None, sock=None)  from lan to the board (default board_ip());
+      sock: a udp_socket() to send from (to get the answer on it)
   b.mcast_socket(port=57030, group="239.10.10.222") -> socket in lan joined to the group
   b.recv(sock, timeout=2) -> (data, addr) | None
   b.http(method, path, body=None, headers=None, port=80, timeout=5, host=None)
