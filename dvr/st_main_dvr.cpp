@@ -13,6 +13,8 @@
 #include "mp4_record.h"
 #include "net_config.h"
 #include "rtmp_publish.h"
+#include "st_pipeline.h"
+#include "st_venc_stream.h"
 #include "uart_proto.h"
 #include "usb_detect.h"
 #include "user_setting.h"
@@ -55,13 +57,17 @@ int vidrec_main(void) {
 
     DebugInfo();
 
-    // START-UP: SetChangeStart(0);
+    SetChangeStart(0);
 
-    // START-UP: pipeline build. ST_BaseModuleParaInit() (result unchecked),
-    // then s32Ret = ST_BaseModuleInit(0):
-    //   failure: printf("[%s %d]exec function failed, error:%x\n", "main", __LINE__, s32Ret);
-    //            return s32Ret;
-    //   success: printf("(%s %d)exec function pass\n", "main", __LINE__);
+    ST_BaseModuleParaInit();
+    {
+        MI_S32 s32Ret = ST_BaseModuleInit(0);
+        if (s32Ret != 0) {
+            printf("[%s %d]exec function failed, error:%x\n", "main", __LINE__, s32Ret);
+            return s32Ret;
+        }
+        printf("(%s %d)exec function pass\n", "main", __LINE__);
+    }
 
     bAiExit = 0;
     u8AOInitOk = 0;
@@ -81,7 +87,7 @@ int vidrec_main(void) {
         printf("[%s %d]exec function pass\n", "main", __LINE__);
     }
 
-    // START-UP: VIDREC_START_THREAD(_ST_VencGetData, nullptr);
+    VIDREC_START_THREAD(_ST_VencGetData, nullptr);
 
     // The workers do everything from here on.
     for (;;) pause();
