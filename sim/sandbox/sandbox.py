@@ -133,14 +133,6 @@ def _pid_alive(pid):
         return True
 
 
-def _cmdline(pid):
-    try:
-        with open("/proc/%d/cmdline" % pid, "rb") as f:
-            return f.read().replace(b"\0", b" ").decode(errors="replace")
-    except OSError:
-        return ""
-
-
 def _netns_create(name):
     """A named network namespace (listed by `ip netns`), pinned by a bind mount
     on /run/netns/<name> without making /run/netns a mount of its own."""
