@@ -93,6 +93,11 @@ int LoadRtmpUrl(uint8_t ucIndex, ST_RTMP_URL *out) {
     return ret;
 }
 
+int SaveRtmpUrlFile(const ST_RTMP_URL *rec) {
+    if (!rec || rec->index >= RTMP_URL_COUNT) return FileCreatFail;
+    return WriteFile(url_file(g_absDir, rec->index).c_str(), rec, sizeof *rec);
+}
+
 int SaveRtmpUrl(const ST_RTMP_URL *rec) {
     if (!rec || rec->index >= RTMP_URL_COUNT) return FileCreatFail;
     ST_RTMP_URL r = *rec;

@@ -47,6 +47,8 @@ void RtmpCloseState(void);
 int ReadRtmpUrl(uint8_t index);
 int LoadRtmpUrl(uint8_t ucIndex, ST_RTMP_URL *out);
 int SaveRtmpUrl(const ST_RTMP_URL *rec);
+// Writes the record to its destination file only (factory reset).
+int SaveRtmpUrlFile(const ST_RTMP_URL *rec);
 // Tests point the store elsewhere (both the relative and the absolute name).
 void RtmpUrlSetDirs(const char *relDir, const char *absDir);
 

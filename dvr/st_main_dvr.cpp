@@ -12,6 +12,7 @@
 #include "frame_list.h"
 #include "mp4_record.h"
 #include "net_config.h"
+#include "udp_relay.h"
 #include "rtmp_publish.h"
 #include "st_pipeline.h"
 #include "st_venc_stream.h"
@@ -50,10 +51,10 @@ int vidrec_main(void) {
     VIDREC_START_THREAD(RtmpHandle, &input_list[1]);
     VIDREC_START_THREAD(UartDataProc, nullptr);
     VIDREC_START_THREAD(UsbDetectProc, nullptr);
-    // START-UP: VIDREC_START_THREAD(UdpRecvData, nullptr);       // port 7000
-    // START-UP: VIDREC_START_THREAD(NetQueueDataProc, nullptr);
-    // START-UP: VIDREC_START_THREAD(UdpRecvData_7100, nullptr);  // port 7100
-    // START-UP: VIDREC_START_THREAD(UdpRecvDataNew, nullptr);    // port 57038
+    VIDREC_START_THREAD(UdpRecvData, nullptr);       // port 7000
+    VIDREC_START_THREAD(NetQueueDataProc, nullptr);
+    VIDREC_START_THREAD(UdpRecvData_7100, nullptr);  // port 7100
+    VIDREC_START_THREAD(UdpRecvDataNew, nullptr);    // port 57038
 
     DebugInfo();
 

@@ -312,6 +312,12 @@ const char *sys_version_text() { return kVersion; }
 }  // namespace vb
 
 void vb_install_sys() {
+    // A board's chip id is fixed before any program runs: "$VB_ROOT/uuid".
+    if (FILE *f = fopen((vb::root_dir() + "/uuid").c_str(), "r")) {
+        char txt[40] = "";
+        if (fgets(txt, sizeof txt, f)) vb::sys_set_uuid(strtoull(txt, nullptr, 0));
+        fclose(f);
+    }
     vb::register_driver("/dev/mi_sys", &vb::g_sys);
     vb::register_driver("/dev/mi_poll", &vb::g_poll);
     vb::register_ctl("uuid", [](const std::vector<std::string> &a) {
