@@ -19,6 +19,7 @@
 #include "uart_proto.h"
 #include "usb_detect.h"
 #include "user_setting.h"
+#include "web_control.h"
 
 // Start-up hooks: each "START-UP:" comment below marks the place in the fixed
 // start-up order where a worker or an initialisation step belongs. Put its
@@ -37,7 +38,7 @@ int vidrec_main(void) {
 
     Sample_Mp4ParaInit();
 
-    // START-UP: VIDREC_START_THREAD(MongooseWeb, nullptr);
+    VIDREC_START_THREAD(MongooseWeb, nullptr);
     VIDREC_START_THREAD(DHCP_Proc, nullptr);
 
     rtp_init(&audio_list[0]);  // record audio

@@ -1,0 +1,166 @@
+#include "web_server.h"
+
+#if VIDREC_HAVE_CIVETWEB
+
+#include <civetweb.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+struct WebServer {
+    mg_context *ctx = nullptr;
+    WebRequestFn fn = nullptr;
+    std::mutex wsMutex;  // held while a frame is written, so a closing client stays valid
+    std::vector<mg_connection *> clients;
+};
+
+namespace {
+
+int log_message(const mg_connection *, const char *) { return 1; }  // callers print their own
+
+int on_request(mg_connection *conn, void *cbdata) {
+    WebServer *srv = static_cast<WebServer *>(cbdata);
+    const mg_request_info *ri = mg_get_request_info(conn);
+    WebRequest req;
+    req.method = ri->request_method ? ri->request_method : "";
+    req.uri = ri->local_uri ? ri->local_uri : "";
+    if (ri->content_length > WEB_BODY_MAX) {
+        mg_send_http_error(conn, 413, "%s", "Request body too large");
+        return 413;
+    }
+    char buf[1024];
+    int n;
+    while (req.body.size() <= WEB_BODY_MAX && (n = mg_read(conn, buf, sizeof buf)) > 0) req.body.append(buf, (size_t)n);
+    if (req.body.size() > WEB_BODY_MAX) {
+        mg_send_http_error(conn, 413, "%s", "Request body too large");
+        return 413;
+    }
+    WebReply rep;
+    srv->fn(req, &rep);
+    int status = rep.status;
+    switch (rep.kind) {
+    case WebReply::Serve:
+        return 0;  // the server looks up the file itself
+    case WebReply::Redirect:
+        mg_send_http_redirect(conn, rep.location.c_str(), rep.status);
+        break;
+    case WebReply::Json:
+        mg_printf(conn, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
+        mg_send_chunk(conn, rep.body.data(), (unsigned)rep.body.size());
+        mg_send_chunk(conn, "", 0);
+        status = 200;
+        break;
+    case WebReply::Page:
+        mg_send_http_ok(conn, rep.contentType.c_str(), (long long)rep.body.size());
+        mg_write(conn, rep.body.data(), rep.body.size());
+        break;
+    case WebReply::Error:
+        mg_send_http_error(conn, rep.status, "%s", rep.body.c_str());
+        break;
+    }
+    if (rep.after) rep.after();
+    return status;
+}
+
+void on_ws_ready(mg_connection *conn, void *cbdata) {
+    WebServer *srv = static_cast<WebServer *>(cbdata);
+    std::lock_guard<std::mutex> g(srv->wsMutex);
+    srv->clients.push_back(conn);
+}
+
+int on_ws_data(mg_connection *, int, char *, size_t, void *) { return 1; }
+
+void on_ws_close(const mg_connection *conn, void *cbdata) {
+    WebServer *srv = static_cast<WebServer *>(cbdata);
+    std::lock_guard<std::mutex> g(srv->wsMutex);
+    auto &c = srv->clients;
+    c.erase(std::remove(c.begin(), c.end(), conn), c.end());
+}
+
+}  // namespace
+
+WebServer *WebServerStart(const char *port, const char *docRoot, WebRequestFn fn, WebStartResult *result) {
+    WebStartResult dummy;
+    if (!result) result = &dummy;
+    mg_init_library(0);
+    WebServer *srv = new WebServer;
+    srv->fn = fn;
+    // Pages with include tags are rendered by the request handler; the
+    // server neither runs scripts nor interprets its own include syntax.
+    const char *options[] = {
+        "listening_ports", port,
+        "document_root", docRoot,
+        "index_files", "index.html,index.htm,index.shtml",
+        "ssi_pattern", "",
+        "cgi_pattern", "",
+        "enable_keep_alive", "yes",
+        "enable_directory_listing", "yes",
+        "num_threads", "16",
+        "websocket_timeout_ms", "3600000",
+        nullptr,
+    };
+    mg_callbacks cb;
+    memset(&cb, 0, sizeof cb);
+    cb.log_message = log_message;
+    srv->ctx = mg_start(&cb, srv, options);
+    if (!srv->ctx) {
+        delete srv;
+        *result = WEB_START_BIND;
+        return nullptr;
+    }
+    struct stat st;
+    if (stat(docRoot, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        mg_stop(srv->ctx);
+        delete srv;
+        *result = WEB_START_ROOT;
+        return nullptr;
+    }
+    mg_set_request_handler(srv->ctx, "**", on_request, srv);
+    mg_set_websocket_handler(srv->ctx, "**", nullptr, on_ws_ready, on_ws_data, on_ws_close, srv);
+    *result = WEB_START_OK;
+    return srv;
+}
+
+int WebServerPort(const WebServer *srv) {
+    mg_server_port ports[4];
+    int n = srv ? mg_get_server_ports(srv->ctx, 4, ports) : 0;
+    return n > 0 ? ports[0].port : -1;
+}
+
+int WebServerPushText(WebServer *srv, const char *text, size_t len) {
+    if (!srv) return 0;
+    std::lock_guard<std::mutex> g(srv->wsMutex);
+    int sent = 0;
+    for (mg_connection *c : srv->clients)
+        if (mg_websocket_write(c, MG_WEBSOCKET_OPCODE_TEXT, text, len) > 0) ++sent;
+    return sent;
+}
+
+int WebServerClientCount(WebServer *srv) {
+    if (!srv) return 0;
+    std::lock_guard<std::mutex> g(srv->wsMutex);
+    return (int)srv->clients.size();
+}
+
+void WebServerStop(WebServer *srv) {
+    if (!srv) return;
+    mg_stop(srv->ctx);
+    delete srv;
+}
+
+#else  // no HTTP library in this build (the armhf cross build)
+
+WebServer *WebServerStart(const char *, const char *, WebRequestFn, WebStartResult *result) {
+    if (result) *result = WEB_START_NOLIB;
+    return nullptr;
+}
+int WebServerPort(const WebServer *) { return -1; }
+int WebServerPushText(WebServer *, const char *, size_t) { return 0; }
+int WebServerClientCount(WebServer *) { return 0; }
+void WebServerStop(WebServer *) {}
+
+#endif
