@@ -27,6 +27,13 @@ if [ -z "$prog" ]; then
   prog=$build/dvr/vidrec
   [ -x "$prog" ] || prog=$build/vidrec
 fi
+if [ ! -x "$prog" ] && [ -z "${VIDREC_BUILD:-}" ]; then
+  # First run on a fresh machine: install what is needed and build.
+  bash "$here/scripts/deps.sh"
+  cmake -S "$here" -B "$here/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$here/build" -j"$(nproc)" --target vidrec
+  prog=$here/build/dvr/vidrec
+fi
 if [ ! -x "$prog" ]; then
   echo "run-board.sh: no program at $prog (build first: cmake --build build)" >&2
   exit 1
