@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Run vidrec on the virtual board (needs root: namespaces and mounts).
 #   scripts/run-board.sh [--http-port 8080] [--rtmp-port 1935] [--static] [--keep]
-#                        [--web-root DIR] [PROGRAM]
+#                        [--web-root DIR] [--sd-mb 1024] [PROGRAM]
 # PROGRAM defaults to $VIDREC_BUILD/dvr/vidrec (VIDREC_BUILD defaults to build).
 # Prints where the web page, the RTMP stream and recordings, the serial console
 # and the board's control socket are; Ctrl-C tears the board down.
@@ -15,7 +15,7 @@ opts=()
 prog=""
 while [ $# -gt 0 ]; do
   case "$1" in
-    --http-port|--rtmp-port|--web-root) opts+=("$1" "$2"); shift 2 ;;
+    --http-port|--rtmp-port|--web-root|--sd-mb) opts+=("$1" "$2"); shift 2 ;;
     --static|--keep) opts+=("$1"); shift ;;
     -h|--help) sed -n '2,7p' "$0"; exit 0 ;;
     -*) echo "run-board.sh: unknown option $1" >&2; exit 2 ;;

@@ -1084,6 +1084,8 @@ def _cli_run(args):
         signal.signal(s, lambda *_: stop.set())
     board.start()
     try:
+        # The board comes with an SD card, so switching recording on works at once.
+        sd = board.plug_disk("mmcblk0", size_mb=args.sd_mb)
         http = board.forward_tcp(args.http_port, lambda: board.board_ip(), 80)
         rtmp = board.forward_tcp(args.rtmp_port, LAN_IP, RTMP_PORT)
         # A pty for the user's serial console, relayed to the board's serial
@@ -1114,12 +1116,13 @@ def _cli_run(args):
             "RTMP server     : %s inside the lan; from here rtmp://127.0.0.1:%d/%s/<stream>\n"
             "                  e.g. ffplay rtmp://127.0.0.1:%d/%s/stream\n"
             "RTMP recordings : %s/rtmp/\n"
+            "MP4 recordings  : %s (the SD card)\n"
             "serial console  : %s (-> %s), 921600 raw\n"
             "vb control      : %s\n"
             "board shell     : %s\n"
             "Ctrl-C stops the board.\n\n"
             % (board.id, board.dir, http.port, board.rtmp_url("<stream>"), rtmp.port, RTMP_APP,
-               rtmp.port, RTMP_APP, board.dir, link, os.ttyname(user_s), board.ctl_path,
+               rtmp.port, RTMP_APP, board.dir, board.disk_dir(sd), link, os.ttyname(user_s), board.ctl_path,
                board.shell_command()))
         sys.stderr.flush()
         while not stop.is_set():
@@ -1146,6 +1149,7 @@ def main(argv=None):
     r.add_argument("--web-root", default=None)
     r.add_argument("--static", dest="dhcp", action="store_false", help="DHCP_flag 0")
     r.add_argument("--keep", action="store_true", help="keep the board directory")
+    r.add_argument("--sd-mb", type=int, default=1024, help="size of the SD card the board starts with")
     sub.add_parser("cleanup", help="remove what dead boards left behind")
     args = ap.parse_args(argv)
     if args.cmd == "cleanup":
