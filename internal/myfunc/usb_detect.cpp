@@ -223,7 +223,10 @@ int UsbParsePartitions(const char *file, tagDevinfo_T *out) {
 
 // ---- slots -------------------------------------------------------------------------
 
-static void FormSlotPaths(tagDevParam_T *d, const char *name, bool sd) {
+static void FormSlotPaths(tagDevParam_T *d, const char *devname, bool sd) {
+    // The name may be the slot's own devname: work from a copy.
+    char name[sizeof(d->devname)];
+    snprintf(name, sizeof(name), "%s", devname);
     snprintf(d->ucDevPath, sizeof(d->ucDevPath), "%s/%s", s_paths.dev_dir, name);
     snprintf(d->ucMountPath, sizeof(d->ucMountPath), sd ? "%s/%sp1" : "%s/%s1", s_paths.mount_dir, name);
 }

@@ -91,7 +91,7 @@ TEST_F(LinkParser, DamagedFramesAreDroppedAndTheNextOneStillCounts) {
     Bytes badSum = good;
     badSum[20] ^= 0x01;
     Bytes badTail = good;
-    badTail.back() = 0xAF;
+    badTail[good.size() - 1] = 0xAF;
     Bytes badHead2 = good;
     badHead2[1] = 0x6D;
     for (const Bytes& bad : {badSum, badTail, badHead2}) {
