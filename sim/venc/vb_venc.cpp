@@ -138,7 +138,7 @@ bool ring_alloc(Chn &c, uint32_t len, uint32_t *off) {
         return true;
     }
     uint32_t head = c.recs.front().off;
-    if (c.wpos > head || (c.wpos == head && false)) {
+    if (c.wpos > head) {
         if (c.ring_size - c.wpos >= len) {
             *off = c.wpos;
             return true;

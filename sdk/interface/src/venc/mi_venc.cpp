@@ -507,7 +507,6 @@ MI_S32 MI_VENC_GetStream(MI_VENC_DEV VeDev, MI_VENC_CHN VeChn, MI_VENC_Stream_t 
             }
             continue;
         }
-        get.VeChn = 0;
         ret = venc_call(MI_VENC_IOC_GET_STREAM, &get, sizeof get);
         if (ret != MI_SUCCESS) break;
         if (_MI_VENC_ParseNalu((MI_VENC_ModType_e)modtype, pstStream, addr) != MI_SUCCESS) {
