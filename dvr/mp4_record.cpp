@@ -265,6 +265,20 @@ void state_step(Mp4MuxerCtx *ctx) {
     }
 }
 
+// True while picture `v` must wait: older audio goes first, and audio that
+// is still arriving is waited for a little, never for ever, and not at all
+// when no audio has been arriving.
+bool audio_first(Mp4MuxerCtx *ctx, const frame_t *v, const frame_t *a) {
+    if (a) return a->i_type == FRAME_TYPE_AUDIO && a->i_time_stamp < v->i_time_stamp;
+    uint64_t t = now_ms();
+    if (L.waitV != v) {
+        L.waitV = v;
+        L.waitVSince = t;
+    }
+    bool audioLive = L.lastAudioSeen && t - L.lastAudioSeen < 1000;
+    return audioLive && t - L.waitVSince < (uint64_t)ctx->syncWaitMs;
+}
+
 // Returns true when a frame was consumed or the state moved.
 bool video_step(Mp4MuxerCtx *ctx, frame_t *v, frame_t *a) {
     ST_MP4_STATE &m = g_stMp4[0];
@@ -282,6 +296,9 @@ bool video_step(Mp4MuxerCtx *ctx, frame_t *v, frame_t *a) {
     // The picture gathered so far is complete; it counts before any check.
     write_pending();
     if (UserSetGet(UsrBits::SdCardStatus) == 2 && v->i_flag) {
+        bool boundary = UserSetGet(UsrBits::SaveStop) || m.u64FileSize > ctx->u64SizeLimit;
+        // The audio up to the key frame that ends the file belongs to it.
+        if (boundary && m.ucStartFirstIFrame && L.haveBase && audio_first(ctx, v, a)) return false;
         if (UserSetGet(UsrBits::SaveStop)) {
             Mp4FileClose();
             L.writeEnable = 0;
@@ -305,19 +322,7 @@ bool video_step(Mp4MuxerCtx *ctx, frame_t *v, frame_t *a) {
     }
     // Older audio goes first, except before the file's first picture, which
     // decides where the file begins.
-    if (L.haveBase && !L.rebase && a && a->i_type == FRAME_TYPE_AUDIO && a->i_time_stamp < v->i_time_stamp)
-        return false;
-    if (!a) {
-        // Wait a little for audio that is still to come, never for ever,
-        // and not at all when no audio has been arriving.
-        uint64_t t = now_ms();
-        if (L.waitV != v) {
-            L.waitV = v;
-            L.waitVSince = t;
-        }
-        bool audioLive = L.lastAudioSeen && t - L.lastAudioSeen < 1000;
-        if (audioLive && t - L.waitVSince < (uint64_t)ctx->syncWaitMs) return false;
-    }
+    if ((a ? L.haveBase && !L.rebase : true) && audio_first(ctx, v, a)) return false;
     if (!L.haveBase || L.rebase) {
         int64_t cont = L.rebase ? L.lastVideoPts + L.frameDur : 0;
         L.baseUs = v->i_time_stamp - (uint64_t)(cont * 100 / 9);

@@ -253,6 +253,24 @@ TEST_F(Mp4, RecordingPlaysWithBothTracksAlignedAndLeavesNoTemporaryFiles) {
     EXPECT_EQ(first.substr(0, 1), "K");
 }
 
+TEST_F(Mp4, StopWritesTheAudioUpToTheClosingKeyFrame) {
+    start();
+    feed(0, 90);
+    stop();  // the key frame at 90 ends the file; its audio is already queued
+    feed(90, 120);
+    drain();
+    auto mp4 = files(".mp4");
+    ASSERT_EQ(mp4.size(), 1u);
+    auto v = probe(mp4[0], "v");
+    auto a = probe(mp4[0], "a");
+    double v_end = std::stod(v["start_time"]) + std::stod(v["duration"]);
+    double a_end = std::stod(a["start_time"]) + std::stod(a["duration"]);
+    // The audio queued before the key frame that ends the file belongs to it:
+    // both tracks end together, within one AAC frame.
+    EXPECT_GE(a_end, v_end - 0.001);
+    EXPECT_LT(a_end, v_end + 1024.0 / 48000 + 0.001);
+}
+
 TEST_F(Mp4, SideIndexMatchesSamplesWhileOpen) {
     start();
     feed(0, 45);
