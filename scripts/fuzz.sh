@@ -1,21 +1,57 @@
 #!/usr/bin/env bash
-# Bounded fuzzing of the control link's frame parser and router and of the
-# storage monitor's partition-list reader, under ASan and UBSan.
-# FUZZ_SECONDS (default 60) bounds the run; exits non-zero on any finding.
+# Bounded fuzzing under ASan and UBSan of: the control link's frame parser and
+# router with the storage monitor's partition-list reader (link_fuzz), the
+# command handler (cmd_fuzz) and the UDP relay's datagram handling and pacer
+# (udp_fuzz). FUZZ_SECONDS (default 50) bounds each run; exits non-zero on
+# any finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-SECS=${FUZZ_SECONDS:-60}
+SECS=${FUZZ_SECONDS:-50}
 OUT=${FUZZ_DIR:-build-fuzz}
-mkdir -p "$OUT/corpus"
 M=internal/myfunc
-clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I"$M" -Isdk/interface/include \
-  tests/fuzz/link_fuzz.cpp "$M/uart_proto.cpp" "$M/usb_detect.cpp" "$M/proto_cmd_default.cpp" \
-  "$M/uart_net_default.cpp" "$M/bag_queue.cpp" "$M/user_setting.cpp" "$M/file_util.cpp" \
-  -lpthread -o "$OUT/link_fuzz"
+F=tests/fuzz
+CXX="clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined"
+INC="-I$M -Idvr -Isdk/interface/include -Isdk/interface/src/common -Isdk/interface/src/cam_os_wrapper -Iinternal/common -Iinternal/venc -Iinternal/hdmi -I$F"
+mkdir -p "$OUT"/corpus "$OUT"/corpus_cmd "$OUT"/corpus_udp
+
+$CXX $INC $F/link_fuzz.cpp $F/route_stubs.cpp "$M/uart_proto.cpp" "$M/usb_detect.cpp" "$M/bag_queue.cpp" \
+  "$M/user_setting.cpp" "$M/file_util.cpp" -lpthread -o "$OUT/link_fuzz"
+# The command handler with its real settings, network, storage and destination
+# code; the pipeline, RTMP connection and muxer state are stand-ins.
+RECORDER="$M/proto_cmd.cpp $M/uart_proto.cpp $M/udp_relay.cpp $M/user_setting.cpp $M/file_util.cpp \
+  $M/bag_queue.cpp $M/net_config.cpp $M/net_if.cpp $M/usb_detect.cpp $M/frame_list.cpp $M/h264_sps.cpp \
+  dvr/rtmp_publish.cpp $F/fuzz_stubs.cpp"
+for t in cmd_fuzz udp_fuzz; do
+  # shellcheck disable=SC2086
+  $CXX $INC $F/$t.cpp $RECORDER -lpthread -o "$OUT/$t"
+done
+
 # Seeds: a reply-wanted frame, a relayed versioned frame, a partition list.
 printf '\x05\xa5\x6c\x15\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x09\x29\x02\xae' >"$OUT/corpus/seed1"
 printf 'P   8        0    7818240 sda\n   8        1    7817216 sda1\n' >"$OUT/corpus/seed2"
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-  "$OUT/link_fuzz" -max_total_time="$SECS" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \
-  -artifact_prefix="$OUT/" "$OUT/corpus"
+# Command seeds: flags, command, payload.
+printf '\x02\x31\x00\x05' >"$OUT/corpus_cmd/bitrate"
+printf '\x02\x66\x01\x02' >"$OUT/corpus_cmd/rtmp"
+printf '\x02\x6a\x03' >"$OUT/corpus_cmd/read_url"
+printf '\x00\x0b' >"$OUT/corpus_cmd/reset_static"
+printf '\x02\x54\x21\x03\x15\x00\x10\x30\x00' >"$OUT/corpus_cmd/clock"
+{ printf '\x02\x67\x03\x04user'; head -c 782 /dev/zero; } >"$OUT/corpus_cmd/store_url"
+# Datagram seeds: paced kinds on their ports with passes, a flood, others.
+printf '\x0c\x00\x15\x00\x2c\x00\x04\x00\x02\x05abcdefghijklmnopqrstuvwxy' >"$OUT/corpus_udp/mix"
+printf '\xe8\x00\xf0\x00\x04\x00\x05\x00' >"$OUT/corpus_udp/flood"
+
+run() {
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    "$@" -max_total_time="$SECS" -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$OUT/"
+}
+run "$OUT/link_fuzz" -max_len=8192 "$OUT/corpus"
+run "$OUT/udp_fuzz" -max_len=8192 "$OUT/corpus_udp"
+# The MAC, static-address and clock commands act only in a private network
+# namespace without CAP_SYS_TIME; elsewhere the target leaves them out.
+export CMD_FUZZ_DIR="$(cd "$OUT" && pwd)/cmd_files"
+trap 'rm -rf "$CMD_FUZZ_DIR"' EXIT
+if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
+  run unshare -n setpriv --bounding-set=-sys_time -- "$OUT/cmd_fuzz" -max_len=1100 "$OUT/corpus_cmd"
+else
+  run "$OUT/cmd_fuzz" -max_len=1100 "$OUT/corpus_cmd"
+fi
