@@ -1,0 +1,163 @@
+"""Readers for what the recorder writes, used by the recording and RTMP system
+tests: ffprobe of a file, MP4 boxes, the side index of an open recording,
+FLV tags and H.264 length-prefixed samples."""
+import json
+import os
+import struct
+import subprocess
+import tempfile
+
+SIDE_HEAD = 82  # sps[64], sps length, pps[16], pps length
+SIDE_REC = 12   # type, key flag, 2 zero bytes, u32 size, u32 per-track index
+
+
+def ffprobe(path, packets=False):
+    """ffprobe's streams (and packets) of a file as a dict; raises on failure."""
+    argv = ["ffprobe", "-v", "error", "-of", "json", "-show_streams", "-show_format"]
+    if packets:
+        argv.append("-show_packets")
+    p = subprocess.run(argv + [path], capture_output=True, text=True, timeout=120)
+    if p.returncode != 0:
+        raise AssertionError("ffprobe cannot read %s: %s" % (path, p.stderr.strip()))
+    return json.loads(p.stdout)
+
+
+def stream(info, kind):
+    found = [s for s in info["streams"] if s["codec_type"] == kind]
+    assert len(found) == 1, "expected one %s stream, found %d" % (kind, len(found))
+    return found[0]
+
+
+def packet_times(info, index):
+    """(pts seconds, key) of one stream's packets, in file order."""
+    return [(float(p["pts_time"]), "K" in p.get("flags", ""))
+            for p in info["packets"] if p["stream_index"] == index]
+
+
+def decode_errors(path, seconds=None, extra=()):
+    """What ffmpeg reports while decoding the file (empty when it decodes cleanly)."""
+    argv = ["ffmpeg", "-v", "error", "-nostdin", "-i", path]
+    if seconds:
+        argv += ["-t", str(seconds)]
+    argv += list(extra) + ["-f", "null", "-"]
+    p = subprocess.run(argv, capture_output=True, text=True, timeout=120)
+    return p.stderr.strip() if p.returncode == 0 else "exit %d: %s" % (p.returncode, p.stderr.strip())
+
+
+# ---- MP4 boxes ------------------------------------------------------------------
+def boxes(data, start=0, end=None):
+    """(type, payload start, box end) of the boxes in data[start:end]."""
+    end = len(data) if end is None else end
+    out = []
+    i = start
+    while i + 8 <= end:
+        size, kind = struct.unpack_from(">I4s", data, i)
+        head = 8
+        if size == 1:
+            size = struct.unpack_from(">Q", data, i + 8)[0]
+            head = 16
+        elif size == 0:
+            size = end - i
+        if size < head:
+            break
+        out.append((kind.decode("latin-1"), i + head, min(i + size, end)))
+        i += size
+    return out
+
+
+def find_box(data, path, start=0, end=None):
+    """Payload range of the first box along path ("moov/trak/mdia/mdhd"), or None."""
+    for part in path.split("/"):
+        hit = [b for b in boxes(data, start, end) if b[0] == part]
+        if not hit:
+            return None
+        _, start, end = hit[0]
+    return start, end
+
+
+def all_boxes(data, path, start=0, end=None):
+    parts = path.split("/")
+    found = [(s, e) for k, s, e in boxes(data, start, end) if k == parts[0]]
+    if len(parts) == 1:
+        return found
+    out = []
+    for s, e in found:
+        out += all_boxes(data, "/".join(parts[1:]), s, e)
+    return out
+
+
+def header_times(data, start):
+    """(creation, modification, timescale) of an mvhd or mdhd payload."""
+    version = data[start]
+    if version == 1:
+        return struct.unpack_from(">QQI", data, start + 4)
+    return struct.unpack_from(">III", data, start + 4)
+
+
+# ---- side index ---------------------------------------------------------------------
+def read_side(path):
+    """(sps, pps, [(type, key, reserved, size, index)]) of a side index file."""
+    with open(path, "rb") as f:
+        raw = f.read()
+    assert len(raw) >= SIDE_HEAD, "side file shorter than its SPS/PPS record"
+    assert (len(raw) - SIDE_HEAD) % SIDE_REC == 0, "side file ends inside a record (%d bytes)" % len(raw)
+    sps_len, pps_len = raw[64], raw[81]
+    assert 4 <= sps_len <= 64 and 1 <= pps_len <= 16, (sps_len, pps_len)
+    sps, pps = raw[:sps_len], raw[65:65 + pps_len]
+    recs = [struct.unpack_from("<BBHII", raw, i) for i in range(SIDE_HEAD, len(raw), SIDE_REC)]
+    return sps, pps, recs
+
+
+# ---- H.264 -----------------------------------------------------------------------------
+def nal_units(sample):
+    """NAL units of a sample of 4-byte length-prefixed units; raises when the
+    lengths do not fill the sample exactly."""
+    out = []
+    i = 0
+    while i < len(sample):
+        if i + 4 > len(sample):
+            raise ValueError("length prefix cut at %d of %d" % (i, len(sample)))
+        n = struct.unpack_from(">I", sample, i)[0]
+        if n == 0 or i + 4 + n > len(sample):
+            raise ValueError("NAL unit of %d bytes at %d overruns %d" % (n, i, len(sample)))
+        out.append(sample[i + 4:i + 4 + n])
+        i += 4 + n
+    return out
+
+
+def annexb(units):
+    return b"".join(b"\0\0\0\1" + u for u in units)
+
+
+def probe_h264(units):
+    """ffprobe's video stream of an Annex B stream made of these NAL units,
+    and ffmpeg's decode errors for it."""
+    fd, path = tempfile.mkstemp(suffix=".h264")
+    try:
+        os.write(fd, annexb(units))
+        os.close(fd)
+        p = subprocess.run(["ffprobe", "-v", "error", "-of", "json", "-show_streams", "-count_frames",
+                            "-f", "h264", path], capture_output=True, text=True, timeout=60)
+        assert p.returncode == 0, p.stderr
+        return json.loads(p.stdout)["streams"][0], decode_errors(path)
+    finally:
+        os.unlink(path)
+
+
+# ---- FLV ---------------------------------------------------------------------------
+def flv_tags(path):
+    """(type, timestamp ms, body) of every tag of an FLV file."""
+    with open(path, "rb") as f:
+        raw = f.read()
+    assert raw[:3] == b"FLV", "not an FLV file"
+    i = struct.unpack_from(">I", raw, 5)[0] + 4
+    tags = []
+    while i + 11 <= len(raw):
+        kind = raw[i] & 0x1F
+        size = int.from_bytes(raw[i + 1:i + 4], "big")
+        ts = int.from_bytes(raw[i + 4:i + 7], "big") | (raw[i + 7] << 24)
+        if i + 11 + size > len(raw):
+            break  # the server is still writing this tag
+        tags.append((kind, ts, raw[i + 11:i + 11 + size]))
+        i += 11 + size + 4
+    return tags

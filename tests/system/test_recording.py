@@ -1,0 +1,187 @@
+"""MP4 recording on the virtual board, switched on and off from the serial
+cable as the host does (command 96), judged from the SD card's files: a
+minute's recording read by ffprobe, and a recording cut short by a killed
+program, whose ".tmp" file and side index must agree sample by sample."""
+import os
+import re
+import signal
+import time
+
+import pytest
+
+from media_probe import (all_boxes, boxes, decode_errors, ffprobe, find_box, header_times, nal_units,
+                         packet_times, probe_h264, read_side, stream)
+
+HEART = 0xBB
+REC = 0x60
+SD = "mmcblk0"
+PART = "mmcblk0p1"
+FRAME = 1 / 30.0
+GOP = 1.0  # the record stream's key-frame interval (one second at 30 fps)
+
+
+def rec_status(frame):
+    return (frame.payload[21] >> 3) & 3
+
+
+def storage_open(frame):
+    return (frame.payload[22] >> 5) & 3 == 2
+
+
+def encoding(frame):
+    return bool(frame.payload[21] & 0x80)
+
+
+@pytest.fixture
+def sd_board(board):
+    """A running recorder with an SD card of room enough (the recorder stops
+    when 512 MB or less are free) and its encoder delivering."""
+    board.plug_disk(SD, size_mb=2048)
+    assert board.serial.wait_frame(HEART, timeout=30, after=board.serial.mark(),
+                                   pred=lambda f: storage_open(f) and encoding(f)), \
+        "the heartbeat never showed the SD card open and the encoder delivering"
+    return board
+
+
+def switch_recording(b, on):
+    r = b.request(REC, bytes([1 if on else 0]))
+    assert r is not None, "no reply to command 96"
+    assert r.payload == b"\x00", "command 96 refused: %s" % r.payload.hex()
+    return time.monotonic()
+
+
+def wait_status(b, status, timeout=5):
+    f = b.serial.wait_frame(HEART, timeout=timeout, after=b.serial.mark(), pred=lambda f: rec_status(f) == status)
+    assert f is not None, "heartbeat never showed recording status %d" % status
+    return f
+
+
+def files(b):
+    d = b.disk_dir(PART)
+    return sorted(n for n in os.listdir(d) if n != "lost+found")
+
+
+def test_minute_recording_plays_with_aligned_tracks_and_leaves_no_temporaries(sd_board):
+    b = sd_board
+    t_board = b.board_time()
+    t_on = switch_recording(b, True)
+    wait_status(b, 1)
+    time.sleep(60 - (time.monotonic() - t_on))
+    t_off = switch_recording(b, False)
+    wait_status(b, 0)  # closed and renamed
+    span = t_off - t_on
+
+    names = files(b)
+    assert len(names) == 1 and re.fullmatch(r"video_\d{14}\.mp4", names[0]), names
+    # Named from the board's local time when it was opened.
+    stamp = time.mktime(time.strptime(names[0][6:20], "%Y%m%d%H%M%S"))
+    assert t_board - 2 <= stamp <= t_board + 3, (names[0], time.ctime(t_board))
+    path = os.path.join(b.disk_dir(PART), names[0])
+
+    info = ffprobe(path, packets=True)
+    v, a = stream(info, "video"), stream(info, "audio")
+    assert (v["codec_name"], v["width"], v["height"]) == ("h264", 1920, 1080)
+    assert (a["codec_name"], a.get("profile"), int(a["sample_rate"]), a["channels"]) == ("aac", "LC", 48000, 2)
+
+    vp = packet_times(info, v["index"])
+    ap = packet_times(info, a["index"])
+    assert vp[0] == (0.0, True), "the first sample is not a key frame at 0: %s" % (vp[0],)
+    # No lost or doubled pictures: the time stamps advance one frame at a time.
+    steps = [vp[i + 1][0] - vp[i][0] for i in range(len(vp) - 1)]
+    assert all(0.5 * FRAME < s < 1.5 * FRAME for s in steps), (min(steps), max(steps))
+    keys = [t for t, k in vp if k]
+    assert all(abs((keys[i + 1] - keys[i]) - GOP) < FRAME for i in range(len(keys) - 1)), keys[:5]
+
+    v_dur = float(v["duration"])
+    a_dur = float(a["duration"])
+    # Duration is what the samples cover, within one frame.
+    assert abs(v_dur - len(vp) * FRAME) <= FRAME, (v_dur, len(vp))
+    assert abs(a_dur - len(ap) * 1024 / 48000) <= FRAME, (a_dur, len(ap))
+    # The span the host asked for, give or take the key frames it starts and
+    # ends at.
+    assert span - GOP - FRAME <= v_dur <= span + GOP + FRAME, (v_dur, span)
+    # Audio and video cover the same time within a video frame.
+    a_start, v_start = ap[0][0], vp[0][0]
+    assert abs(a_start - v_start) <= FRAME, (a_start, v_start)
+    a_end = ap[-1][0] + 1024 / 48000
+    v_end = vp[-1][0] + FRAME
+    assert abs(a_end - v_end) <= FRAME, (a_end, v_end)
+    assert abs(a_dur - v_dur) <= FRAME, (a_dur, v_dur)
+
+    # Movie clock 90 kHz, track clocks 90 kHz and 48 kHz, no creation times.
+    with open(path, "rb") as f:
+        data = f.read()
+    mvhd = find_box(data, "moov/mvhd")
+    assert mvhd and header_times(data, mvhd[0]) == (0, 0, 90000)
+    mdhds = [header_times(data, s) for s, _ in all_boxes(data, "moov/trak/mdia/mdhd")]
+    assert sorted(mdhds) == [(0, 0, 48000), (0, 0, 90000)], mdhds
+
+    # The pictures decode: the start, and the audio throughout.
+    assert decode_errors(path, seconds=3) == ""
+    assert decode_errors(path, extra=["-vn"]) == ""
+
+
+def test_killed_recorder_leaves_tmp_file_and_side_index_matching_its_samples(sd_board):
+    b = sd_board
+    t_on = switch_recording(b, True)
+    wait_status(b, 1)
+    time.sleep(4)
+    pid = b.program_pid()
+    assert pid
+    os.kill(pid, signal.SIGKILL)
+    assert b.wait_program_exit(timeout=10) == "signal 9"
+    recorded = time.monotonic() - t_on
+
+    d = b.disk_dir(PART)
+    names = files(b)
+    mp4s = [n for n in names if re.fullmatch(r"video_\d{14}\.mp4\.tmp", n)]
+    sides = [n for n in names if re.fullmatch(r"video_\d{14}\.tmp", n)]
+    assert len(mp4s) == 1 and len(sides) == 1 and len(names) == 2, names
+
+    sps, pps, recs = read_side(os.path.join(d, sides[0]))
+    assert recs, "no sample in the side index"
+    assert recs[0][:3] == (1, 1, 0), "the first sample is not a key video frame: %s" % (recs[0],)
+    assert all(r[0] in (1, 2) and r[2] == 0 for r in recs), "bad type or reserved bytes"
+    video = [r for r in recs if r[0] == 1]
+    audio = [r for r in recs if r[0] == 2]
+    assert [r[4] for r in video] == list(range(1, len(video) + 1))
+    assert [r[4] for r in audio] == list(range(1, len(audio) + 1))
+    assert all(r[1] == 1 for r in audio)
+    # About what four seconds give, less what passed before the first key frame.
+    assert (recorded - GOP - 0.5) * 30 <= len(video) <= (recorded + 0.5) * 30, (len(video), recorded)
+    assert abs(len(audio) * 1024 / 48000 - len(video) * FRAME) < 0.3, (len(audio), len(video))
+
+    # The sample data follows the mdat header in writing order: walk it with
+    # the index's sizes.
+    with open(os.path.join(d, mp4s[0]), "rb") as f:
+        data = f.read()
+    # An open recording's mdat has no size yet (0: to the end of the file).
+    mdat = [(k, s) for k, s, _ in boxes(data) if k == "mdat"]
+    assert mdat, "no mdat box in the open recording"
+    pos = mdat[0][1]
+    first_units = None
+    for typ, key, _, size, _ in recs:
+        sample = data[pos:pos + size]
+        assert len(sample) == size, "the file ends before the indexed sample at %d" % pos
+        if typ == 1:
+            units = nal_units(sample)  # raises when sizes and data disagree
+            kinds = {u[0] & 0x1F for u in units}
+            assert kinds <= {1, 5, 6, 9}, kinds
+            assert (5 in kinds) == bool(key), "key flag %d for NAL types %s" % (key, kinds)
+            if first_units is None:
+                first_units = units
+        pos += size
+    # At most the one sample written before its record was appended.
+    rest = data[pos:]
+    if rest:
+        try:
+            nal_units(rest)
+        except ValueError:
+            assert len(rest) < 2048, "%d bytes after the indexed samples" % len(rest)
+
+    # The stored parameter sets describe the recorded pictures.
+    assert sps[0] & 0x1F == 7 and pps[0] & 0x1F == 8
+    vs, errors = probe_h264([sps, pps] + first_units)
+    assert (vs["width"], vs["height"]) == (1920, 1080)
+    assert int(vs["nb_read_frames"]) == 1 and errors == ""
+
