@@ -1,0 +1,213 @@
+"""RTMP publishing of the live stream from the virtual board to the lan's RTMP
+server, switched on from the serial cable as the host does (destination by
+command 103, publishing by command 102): what the server recorded, the
+status frames the host sees, and a server that goes away and comes back
+while a recording runs."""
+import os
+import signal
+import struct
+import tempfile
+import time
+
+import pytest
+
+from media_probe import ffprobe, flv_tags, packet_times, stream
+
+HEART = 0xBB
+SD = "mmcblk0"
+PART = "mmcblk0p1"
+RTMP_STATUS = 0x68
+ERROR = 0xEE
+FRAME = 1 / 30.0
+
+VIDEO_TAG, AUDIO_TAG = 9, 8
+
+
+def destination(index, url, user=b"user"):
+    url = url.encode()
+    return bytes([index, len(user)]) + user.ljust(16, b"\0") + struct.pack("<H", len(url)) + url.ljust(768, b"\0")
+
+
+def heart_pred(fn):
+    return lambda f: fn(f.payload)
+
+
+def rtmp_on(payload):
+    return bool(payload[22] & 0x04)
+
+
+def request_ok(b, cmd, payload):
+    r = b.request(cmd, payload)
+    assert r is not None, "no reply to command %d" % cmd
+    assert r.payload[0] == 0, "command %d refused: %s" % (cmd, r.payload[:4].hex())
+    return r
+
+
+def status_after(b, mark, value, timeout):
+    return b.serial.wait_frame(RTMP_STATUS, timeout=timeout, after=mark, pred=lambda f: f.payload == bytes([0, value]))
+
+
+def nginx_pid(b):
+    with open(os.path.join(b.dir, "lan", "nginx.pid")) as f:
+        return int(f.read())
+
+
+def start_nginx(b):
+    """The lan's RTMP server again, as the board's set-up starts it."""
+    lan = os.path.join(b.dir, "lan")
+    b.lan_popen(["nginx", "-p", lan, "-c", os.path.join(lan, "nginx.conf"), "-e", os.path.join(lan, "nginx-error.log")],
+                stdout=open(os.devnull, "wb"), stderr=open(os.path.join(lan, "nginx.out"), "ab"))
+    end = time.monotonic() + 10
+    while time.monotonic() < end:
+        if os.path.exists(os.path.join(lan, "nginx.pid")) and _port_open(b):
+            return
+        time.sleep(0.05)
+    raise AssertionError("the RTMP server did not come back")
+
+
+def _port_open(b):
+    import socket
+
+    def probe():
+        with socket.socket() as s:
+            s.settimeout(0.5)
+            return s.connect_ex(("192.168.1.1", 1935)) == 0
+    return b.in_lan(probe)
+
+
+def whole_tags(path):
+    """The FLV file cut after its last whole tag (the server may be writing)."""
+    with open(path, "rb") as f:
+        raw = f.read()
+    tags = flv_tags(path)
+    end = 13 + sum(11 + len(body) + 4 for _, _, body in tags)
+    fd, out = tempfile.mkstemp(suffix=".flv")
+    os.write(fd, raw[:end])
+    os.close(fd)
+    return out, tags
+
+
+def check_stream_start(tags):
+    """A connection's stream starts with both sequence headers and a key frame."""
+    video = [(ts, body) for kind, ts, body in tags if kind == VIDEO_TAG]
+    audio = [(ts, body) for kind, ts, body in tags if kind == AUDIO_TAG]
+    assert video[0][1][:2] == b"\x17\x00", "the first video tag is not an AVC sequence header"
+    first_pic = next(body for _, body in video if body[1] == 1)
+    assert first_pic[0] == 0x17, "the first picture is not a key frame"
+    assert audio[0][1][:4] == b"\xaf\x00\x11\x90", "the first audio tag is not the AAC-LC 48 kHz stereo header"
+    avc = video[0][1]
+    # avcC of the live stream: version 1, 4-byte lengths, one SPS, one PPS.
+    assert avc[5] == 1 and avc[9] == 0xFF and avc[10] == 0xE1
+
+
+def check_clocks(tags, seconds):
+    """Nominal clocks from 0: pictures 33/34 ms apart, AAC frames 21/22 ms,
+    both covering the time published."""
+    vts = [ts for kind, ts, body in tags if kind == VIDEO_TAG and body[1] == 1]
+    ats = [ts for kind, ts, body in tags if kind == AUDIO_TAG and body[1] == 1]
+    assert vts[0] == 0 and ats[0] == 0, (vts[:3], ats[:3])
+    vsteps = {vts[i + 1] - vts[i] for i in range(len(vts) - 1)}
+    asteps = {ats[i + 1] - ats[i] for i in range(len(ats) - 1)}
+    assert vsteps <= {33, 34}, sorted(vsteps)
+    assert asteps <= {21, 22}, sorted(asteps)
+    # The clocks add the nominal durations and drop the fraction.
+    assert all(0 <= i * 33.3333 - v < 1.001 for i, v in enumerate(vts)), "video clock off its nominal steps"
+    assert all(0 <= i * 21.3333 - a < 1.001 for i, a in enumerate(ats)), "audio clock off its nominal steps"
+    # Nothing dropped on the way: the clocks kept pace with the time published,
+    # and audio with video.
+    assert abs(vts[-1] / 1000 - seconds) < 1.5, (vts[-1], seconds)
+    assert abs(ats[-1] - vts[-1]) < 300, (ats[-1], vts[-1])
+    return vts, ats
+
+
+@pytest.fixture
+def live_board(board):
+    board.plug_disk(SD, size_mb=2048)
+    assert board.serial.wait_frame(HEART, timeout=30, pred=lambda f: f.payload[21] & 0x80
+                                   and (f.payload[22] >> 5) & 3 == 2), "encoder or SD card not ready"
+    return board
+
+
+def test_publish_survives_a_server_restart_and_a_parallel_recording_loses_nothing(live_board):
+    b = live_board
+    mark = b.serial.mark()
+    request_ok(b, 103, destination(0, b.rtmp_url()))
+    echo = b.serial.wait_frame(0x67, timeout=3, after=mark)
+    assert echo is not None and echo.payload == b"\x00" + destination(0, b.rtmp_url())
+
+    mark = b.serial.mark()
+    request_ok(b, 102, b"\x01\x00")
+    up = status_after(b, mark, 1, 10)
+    assert up is not None, "no connect status 0x68 {0,1}"
+    t_up = up.t
+    assert [f for f in b.serial.frames()[mark:] if f.cmd == ERROR] == [], "error frames on a good connection"
+
+    time.sleep(20)
+    # A recording runs across the outage.
+    assert b.request(0x60, b"\x01").payload == b"\x00"
+    time.sleep(10)
+    first = b.rtmp_recordings()
+    assert len(first) == 1, first
+    published = time.monotonic() - t_up
+
+    # The server goes away.
+    mark = b.serial.mark()
+    os.kill(nginx_pid(b), signal.SIGTERM)
+    down = status_after(b, mark, 0, 10)
+    assert down is not None, "no disconnect status 0x68 {0,0}"
+    # The failed send (26), then the two failed connection attempts (24),
+    # after which publishing is off.
+    off = b.serial.wait_frame(HEART, timeout=10, after=mark, pred=lambda f: not rtmp_on(f.payload))
+    assert off is not None, "publishing never switched off"
+    errors = [f.payload[0] for f in b.serial.frames()[mark:] if f.cmd == ERROR and f.t <= off.t]
+    assert errors[:1] == [26] and errors.count(24) == 2, errors
+    assert b.program_running()
+
+    path, tags = whole_tags(first[0])
+    try:
+        info = ffprobe(path)
+    finally:
+        os.unlink(path)
+    v, a = stream(info, "video"), stream(info, "audio")
+    assert (v["codec_name"], v["width"], v["height"]) == ("h264", 1280, 720)
+    assert (a["codec_name"], int(a["sample_rate"]), a["channels"]) == ("aac", 48000, 2)
+    check_stream_start(tags)
+    check_clocks(tags, published)
+
+    # The server comes back; the host switches publishing on again.
+    start_nginx(b)
+    mark = b.serial.mark()
+    request_ok(b, 102, b"\x01\x00")
+    again = status_after(b, mark, 1, 10)
+    assert again is not None, "no connect status after the server came back"
+    time.sleep(6)
+    published = time.monotonic() - again.t
+    mark = b.serial.mark()
+    request_ok(b, 102, b"\x00\x00")
+    assert status_after(b, mark, 0, 5) is not None, "no disconnect status after switching publishing off"
+    assert b.request(0x60, b"\x00").payload == b"\x00"
+    assert b.serial.wait_frame(HEART, timeout=5, after=b.serial.mark(),
+                               pred=lambda f: (f.payload[21] >> 3) & 3 == 0), "recording did not close"
+
+    files = b.rtmp_recordings()
+    assert len(files) == 2, files
+    path, tags = whole_tags(files[1])
+    try:
+        info = ffprobe(path)
+    finally:
+        os.unlink(path)
+    assert stream(info, "video")["width"] == 1280
+    check_stream_start(tags)
+    check_clocks(tags, published)
+
+    # The recording lost no picture while the publisher failed and reconnected.
+    mp4 = [n for n in os.listdir(b.disk_dir(PART)) if n.endswith(".mp4")]
+    assert len(mp4) == 1, mp4
+    info = ffprobe(os.path.join(b.disk_dir(PART), mp4[0]), packets=True)
+    vs = stream(info, "video")
+    vp = packet_times(info, vs["index"])
+    steps = [vp[i + 1][0] - vp[i][0] for i in range(len(vp) - 1)]
+    assert max(steps) < 1.5 * FRAME, max(steps)
+    duration = float(vs["duration"])
+    assert abs(len(vp) - duration * 30) <= 1, (len(vp), duration)
+    assert duration > 15
