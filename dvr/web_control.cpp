@@ -304,9 +304,9 @@ bool is_file(const std::string &p) {
 }
 
 // The real path of `path` when it lies inside the document root.
-bool inside_root(const std::string &path, std::string *real) {
+bool inside_root(const std::string &docRoot, const std::string &path, std::string *real) {
     char rootBuf[PATH_MAX], fileBuf[PATH_MAX];
-    if (!realpath(g_docRoot.c_str(), rootBuf) || !realpath(path.c_str(), fileBuf)) return false;
+    if (!realpath(docRoot.c_str(), rootBuf) || !realpath(path.c_str(), fileBuf)) return false;
     std::string root = rootBuf, file = fileBuf;
     if (file.compare(0, root.size(), root) != 0 || file.size() <= root.size() || file[root.size()] != '/') return false;
     *real = file;
@@ -320,7 +320,12 @@ void serve_page(const WebRequest &req, WebReply *rep) {
     if (uri.empty() || uri[0] != '/' || uri.find("/../") != std::string::npos ||
         (uri.size() >= 3 && uri.compare(uri.size() - 3, 3, "/..") == 0))
         return;
-    std::string path = g_docRoot + uri;
+    std::string docRoot;
+    {
+        std::lock_guard<std::mutex> g(g_webMutex);
+        docRoot = g_docRoot;
+    }
+    std::string path = docRoot + uri;
     if (is_dir(path)) {
         if (uri.back() != '/') return;  // the server redirects to the slash form
         // The server's own index order; a page with tags only when no plain index exists.
@@ -329,7 +334,7 @@ void serve_page(const WebRequest &req, WebReply *rep) {
     }
     if (!WebSsiIsPage(path)) return;
     std::string real, page;
-    if (!is_file(path) || !inside_root(path, &real) || !read_file(real, &page)) return;
+    if (!is_file(path) || !inside_root(docRoot, path, &real) || !read_file(real, &page)) return;
     {
         std::lock_guard<std::mutex> g(g_webMutex);
         rep->body = WebSsiRender(page, WebSsiTag);
@@ -478,12 +483,14 @@ void push_data_to_all_websocket_connections(WebServer *srv) {
     WebServerPushText(srv, text, (size_t)n);
 }
 
+void WebSetDocRoot(const char *docRoot) {
+    std::lock_guard<std::mutex> g(g_webMutex);
+    g_docRoot = docRoot;
+}
+
 WebServer *WebControlStart(const char *port, const char *docRoot, WebStartResult *result) {
     WebStartResult r;
-    {
-        std::lock_guard<std::mutex> g(g_webMutex);
-        g_docRoot = docRoot;
-    }
+    WebSetDocRoot(docRoot);
     WebCpuSample();  // the first figure: the load since boot
     WebServer *srv = WebServerStart(port, docRoot, ev_handler, &r);
     if (r == WEB_START_BIND) fprintf(stderr, "Cannot bind to %s\n", port);

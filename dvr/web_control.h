@@ -57,6 +57,8 @@ void CheckNetWorkFormat(void);
 // Starts the server on `port` for `docRoot`, printing the failure the way
 // MongooseWeb reports it; nullptr on failure with *result set.
 WebServer *WebControlStart(const char *port, const char *docRoot, WebStartResult *result);
+// Where pages with include tags are read (WebControlStart sets it too).
+void WebSetDocRoot(const char *docRoot);
 // Pushes once a second (monotonic clock) until *stop is set (never, for nullptr).
 void WebPushLoop(WebServer *srv, const std::atomic<bool> *stop);
 // Latest CPU load figure (0-100) that the push and "/get_cpu_usage" report.
