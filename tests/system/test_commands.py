@@ -106,6 +106,20 @@ def board_mac(b):
     return bytes(int(x, 16) for x in m.group(1).split(":"))
 
 
+def test_heartbeat_carries_the_settings_read_at_start(b):
+    f = b.serial.wait_frame(HEART, timeout=3, after=b.serial.mark())
+    assert f is not None
+    assert (f.length, f.dev_type, f.dev_id, f.if_type, f.reserve, f.version) == (45, OWN, 0, 0, bytes(9), 0)
+    assert record(f) == struct.pack("<HBBHHII", 0x0910, 0x26, 0, 0, 0, 0, 0) + bytes([
+        0, 0,        # rate-control modes start at 0
+        0, 1,        # bit-rate indexes from the file
+        0,           # not recording
+        1 << 3,      # storage slot 1, no disk
+        0x05,        # input mode 5, profile 0
+        0,           # destination index 0
+    ])
+
+
 def test_identity_status_and_silent_commands(b):
     assert b.wait_board_ip(20), "no address from DHCP"
     mark = b.console_mark()
