@@ -1,3 +1,12 @@
+#include <stdio.h>
+#include <unistd.h>
+
 #include "st_main_dvr.h"
 
-int main() { return vidrec_main(); }
+// vidrec returns only when its start-up failed. Its worker threads are
+// never joined, so it leaves without running static destructors under them.
+int main() {
+    int ret = vidrec_main();
+    fflush(nullptr);
+    _exit(ret);
+}
