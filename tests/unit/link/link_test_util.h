@@ -18,7 +18,7 @@ struct FrameSpec {
     uint8_t reserveFill = 0;
 };
 
-// A well-formed frame for the spec.
+// A well-formed frame as described by the FrameSpec.
 Bytes MakeFrame(const FrameSpec& s);
 // Sum of bytes modulo 65536.
 uint16_t Sum16(const uint8_t* p, size_t n);
