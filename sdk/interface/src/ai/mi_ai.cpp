@@ -7,6 +7,7 @@
 
 #include "mi_ai.h"
 #include "mi_ai_impl.h"
+#include "mi_audio_dev.h"
 #include "mi_internal.h"
 #include "mi_sys.h"
 
@@ -21,58 +22,32 @@ MI_BOOL bInitLock = FALSE;
 FILE *_gastPcmData[MI_AI_DEV_NUM_MAX][MI_AI_CHN_NUM_MAX];
 FILE *_gastEchoData[MI_AI_DEV_NUM_MAX][MI_AI_CHN_NUM_MAX][MI_AI_ECHO_SRC_MAX];
 
-bool switch_on(const char *name) {
-    const char *v = getenv(name);
-    if (!v || !*v) return false;
-    char *end = nullptr;
-    long n = strtol(v, &end, 10);
-    return end && *end == '\0' && n == 1;
-}
-
-// Device, table, attribute and channel checks; 0 when all pass.
-MI_S32 check_dev(const char *fn, int line, MI_AUDIO_DEV dev) {
-    MI_U8 n = _MI_AI_GetDevNumOfChip();
-    if (dev < 0 || dev >= (MI_S32)n) {
-        MI_ERR(AI_TAG, "[%s:%d] invalid device id[%d], support device id[0, %d].\n", fn, line, dev, (int)n - 1);
-        return MI_AI_ERR(MI_AUDIO_ERR_INVALID_DEVID);
+struct AiModule {
+    using SetRec = MI_AI_SetPubAttr_t;
+    using GetRec = MI_AI_GetPubAttr_t;
+    static constexpr const char *kTag = AI_TAG;
+    static constexpr mi_dev_e kDev = MI_DEV_AI;
+    static constexpr int kChnMax = MI_AI_CHN_NUM_MAX;
+    static constexpr unsigned long kSetPubAttr = MI_AI_SET_PUB_ATTR;
+    static constexpr unsigned long kGetPubAttr = MI_AI_GET_PUB_ATTR;
+    static MI_S32 err(MI_S32 n) { return MI_AI_ERR(n); }
+    static MI_U8 chip_devs() { return _MI_AI_GetDevNumOfChip(); }
+    static MI_S32 init_global() { return _MI_AI_InitGlobalData(); }
+    static _MI_AI_DevInfoUsr_t *table() { return _gastAiDevInfoUsr; }
+    static MI_U8 table_devs() { return u8TableDevNum; }
+    static MI_BOOL &init_lock() { return bInitLock; }
+    static void fill_set(SetRec &st, MI_AUDIO_DEV dev, const MI_AUDIO_Attr_t &a) {
+        st.AiDevId = dev;
+        st.stAttr = a;
     }
-    return 0;
-}
+    static void fill_get(GetRec &st, MI_AUDIO_DEV dev) { st.AiDevId = dev; }
+    static const MI_AUDIO_Attr_t &attr_of(const GetRec &st) { return st.stAttr; }
+};
 
-// Calls that need the tables refuse to run before MI_AI_SetPubAttr/GetPubAttr
-// created them (or after their allocation failed).
-MI_S32 check_table(const char *fn, int line, MI_AUDIO_DEV dev) {
-    if (!_gastAiDevInfoUsr || !bInitLock || dev >= (MI_S32)u8TableDevNum) {
-        MI_ERR(AI_TAG, "[%s:%d] module is not set up, set the device attributes first.\n", fn, line);
-        return MI_AI_ERR(MI_AUDIO_ERR_SYS_NOTREADY);
-    }
-    return 0;
-}
-
-MI_S32 check_attr(const char *fn, int line, MI_AUDIO_DEV dev) {
-    if (_gastAiDevInfoUsr[dev].stDevAttr.u32ChnCnt == 0) {
-        MI_ERR(AI_TAG, "[%s:%d] device[%d] has not set device attr.\n", fn, line, dev);
-        return MI_AI_ERR(MI_AUDIO_ERR_INVALID_CHNID);
-    }
-    return 0;
-}
-
-MI_S32 check_chn(const char *fn, int line, MI_AUDIO_DEV dev, MI_AI_CHN chn) {
-    MI_U32 cnt = _gastAiDevInfoUsr[dev].stDevAttr.u32ChnCnt;
-    if (chn < 0 || (MI_U32)chn >= cnt) {
-        MI_ERR(AI_TAG, "[%s:%d] invalid channel id[%d], support device id[0, %d].\n", fn, line, chn, (int)cnt - 1);
-        return MI_AI_ERR(MI_AUDIO_ERR_INVALID_CHNID);
-    }
-    return 0;
-}
-
-MI_S32 check_all(const char *fn, int line, MI_AUDIO_DEV dev, MI_AI_CHN chn) {
-    MI_S32 r;
-    if ((r = check_dev(fn, line, dev)) != 0) return r;
-    if ((r = check_table(fn, line, dev)) != 0) return r;
-    if ((r = check_attr(fn, line, dev)) != 0) return r;
-    return check_chn(fn, line, dev, chn);
-}
+using mi_audio::switch_on;
+constexpr auto check_dev = mi_audio::check_dev<AiModule>;
+constexpr auto check_table = mi_audio::check_table<AiModule>;
+constexpr auto check_all = mi_audio::check_all<AiModule>;
 
 MI_SYS_ChnPort_t chn_port(MI_AUDIO_DEV dev, MI_AI_CHN chn) {
     MI_SYS_ChnPort_t p;
@@ -186,15 +161,7 @@ MI_S32 _MI_AI_InitGlobalData(void) {
     return 0;
 }
 
-void _MI_AI_InitModule(void) {
-    if (_MI_AI_InitGlobalData() != 0) return;
-    if (bInitLock) return;
-    for (int d = 0; d < u8TableDevNum; d++) {
-        CamOsRwsemInit(&_gastAiDevInfoUsr[d].stDevRwSem);
-        for (int c = 0; c < MI_AI_CHN_NUM_MAX; c++) CamOsRwsemInit(&_gastAiDevInfoUsr[d].astChanInfo[c].stChnBaseRwSem);
-    }
-    bInitLock = TRUE;
-}
+void _MI_AI_InitModule(void) { mi_audio::init_module<AiModule>(); }
 
 const _MI_AI_DevInfoUsr_t *_MI_AI_DevInfo(MI_AUDIO_DEV AiDevId) {
     if (!_gastAiDevInfoUsr || AiDevId < 0 || AiDevId >= (MI_S32)u8TableDevNum) return nullptr;
@@ -202,60 +169,11 @@ const _MI_AI_DevInfoUsr_t *_MI_AI_DevInfo(MI_AUDIO_DEV AiDevId) {
 }
 
 MI_S32 MI_AI_SetPubAttr(MI_AUDIO_DEV AiDevId, MI_AUDIO_Attr_t *pstAttr) {
-    _MI_AI_InitModule();
-    MI_S32 r;
-    if ((r = check_dev(__func__, __LINE__, AiDevId)) != 0) return r;
-    if (!_gastAiDevInfoUsr) return MI_AI_ERR(MI_AUDIO_ERR_NOMEM);
-    if ((r = check_table(__func__, __LINE__, AiDevId)) != 0) return r;
-    if (!pstAttr) {
-        MI_ERR(AI_TAG, "[%s:%d] null pointer.\n", __func__, __LINE__);
-        return MI_AI_ERR(MI_AUDIO_ERR_NULL_PTR);
-    }
-    // The channel table holds 8 channels per device.
-    if (pstAttr->u32ChnCnt > MI_AI_CHN_NUM_MAX) {
-        MI_ERR(AI_TAG, "[%s:%d] channel count[%u] above %d.\n", __func__, __LINE__, pstAttr->u32ChnCnt,
-               MI_AI_CHN_NUM_MAX);
-        return MI_AI_ERR(MI_AUDIO_ERR_ILLEGAL_PARAM);
-    }
-    _MI_AI_DevInfoUsr_t *d = &_gastAiDevInfoUsr[AiDevId];
-    MI_AI_SetPubAttr_t st;
-    memset(&st, 0, sizeof st);
-    st.AiDevId = AiDevId;
-    st.stAttr = *pstAttr;
-    CamOsRwsemDownWrite(&d->stDevRwSem);
-    r = mi_call(MI_DEV_AI, MI_AI_SET_PUB_ATTR, &st, sizeof st);
-    if (r == 0) {
-        d->bDevAttrSet = TRUE;
-        d->stDevAttr = *pstAttr;
-    } else {
-        MI_ERR(AI_TAG, "Dev%d failed to set pub attr!!! error number:0x%x!!!\n", AiDevId, r);
-    }
-    CamOsRwsemUpWrite(&d->stDevRwSem);
-    return r;
+    return mi_audio::set_pub_attr<AiModule>(__func__, __LINE__, AiDevId, pstAttr);
 }
 
 MI_S32 MI_AI_GetPubAttr(MI_AUDIO_DEV AiDevId, MI_AUDIO_Attr_t *pstAttr) {
-    _MI_AI_InitModule();
-    MI_S32 r;
-    if ((r = check_dev(__func__, __LINE__, AiDevId)) != 0) return r;
-    if (!_gastAiDevInfoUsr) return MI_AI_ERR(MI_AUDIO_ERR_NOMEM);
-    if ((r = check_table(__func__, __LINE__, AiDevId)) != 0) return r;
-    if (!pstAttr) {
-        MI_ERR(AI_TAG, "[%s:%d] null pointer.\n", __func__, __LINE__);
-        return MI_AI_ERR(MI_AUDIO_ERR_NULL_PTR);
-    }
-    _MI_AI_DevInfoUsr_t *d = &_gastAiDevInfoUsr[AiDevId];
-    MI_AI_GetPubAttr_t st;
-    memset(&st, 0, sizeof st);
-    st.AiDevId = AiDevId;
-    CamOsRwsemDownRead(&d->stDevRwSem);
-    r = mi_call(MI_DEV_AI, MI_AI_GET_PUB_ATTR, &st, sizeof st);
-    if (r == 0)
-        *pstAttr = st.stAttr;
-    else
-        MI_ERR(AI_TAG, "Dev%d failed to get pub attr!!! error number:0x%x!!!\n", AiDevId, r);
-    CamOsRwsemUpRead(&d->stDevRwSem);
-    return r;
+    return mi_audio::get_pub_attr<AiModule>(__func__, __LINE__, AiDevId, pstAttr);
 }
 
 MI_S32 MI_AI_Enable(MI_AUDIO_DEV AiDevId) {

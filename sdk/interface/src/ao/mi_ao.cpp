@@ -5,6 +5,7 @@
 
 #include "mi_ao.h"
 #include "mi_ao_impl.h"
+#include "mi_audio_dev.h"
 #include "mi_internal.h"
 
 #define AO_TAG "ao"
@@ -18,47 +19,32 @@ MI_U8 u8TableDevNum = 0;
 MI_BOOL bInitLock = FALSE;
 FILE *_gastPcmData[MI_AO_DEV_NUM_MAX][MI_AO_CHN_NUM_MAX];
 
-bool switch_on(const char *name) {
-    const char *v = getenv(name);
-    if (!v || !*v) return false;
-    char *end = nullptr;
-    long n = strtol(v, &end, 10);
-    return end && *end == '\0' && n == 1;
-}
+struct AoModule {
+    using SetRec = MI_AO_SetPubAttr_t;
+    using GetRec = MI_AO_GetPubAttr_t;
+    static constexpr const char *kTag = AO_TAG;
+    static constexpr mi_dev_e kDev = MI_DEV_AO;
+    static constexpr int kChnMax = MI_AO_CHN_NUM_MAX;
+    static constexpr unsigned long kSetPubAttr = MI_AO_SET_PUB_ATTR;
+    static constexpr unsigned long kGetPubAttr = MI_AO_GET_PUB_ATTR;
+    static MI_S32 err(MI_S32 n) { return MI_AO_ERR(n); }
+    static MI_U8 chip_devs() { return _MI_AO_GetDevNumOfChip(); }
+    static MI_S32 init_global() { return _MI_AO_InitGlobalData(); }
+    static _MI_AO_DevInfoUsr_t *table() { return _gastAoDevInfoUsr; }
+    static MI_U8 table_devs() { return u8TableDevNum; }
+    static MI_BOOL &init_lock() { return bInitLock; }
+    static void fill_set(SetRec &st, MI_AUDIO_DEV dev, const MI_AUDIO_Attr_t &a) {
+        st.AoDevId = dev;
+        st.stPubAttr = a;
+    }
+    static void fill_get(GetRec &st, MI_AUDIO_DEV dev) { st.AoDevId = dev; }
+    static const MI_AUDIO_Attr_t &attr_of(const GetRec &st) { return st.stPubAttr; }
+};
 
-MI_S32 check_dev(const char *fn, int line, MI_AUDIO_DEV dev) {
-    MI_U8 n = _MI_AO_GetDevNumOfChip();
-    if (dev < 0 || dev >= (MI_S32)n) {
-        MI_ERR(AO_TAG, "[%s:%d] invalid device id[%d], support device id[0, %d].\n", fn, line, dev, (int)n - 1);
-        return MI_AO_ERR(MI_AUDIO_ERR_INVALID_DEVID);
-    }
-    return 0;
-}
-
-// No call touches the tables before MI_AO_SetPubAttr/GetPubAttr created them.
-MI_S32 check_table(const char *fn, int line, MI_AUDIO_DEV dev) {
-    if (!_gastAoDevInfoUsr || !bInitLock || dev >= (MI_S32)u8TableDevNum) {
-        MI_ERR(AO_TAG, "[%s:%d] module is not set up, set the device attributes first.\n", fn, line);
-        return MI_AO_ERR(MI_AUDIO_ERR_SYS_NOTREADY);
-    }
-    return 0;
-}
-
-MI_S32 check_all(const char *fn, int line, MI_AUDIO_DEV dev, MI_AO_CHN chn) {
-    MI_S32 r;
-    if ((r = check_dev(fn, line, dev)) != 0) return r;
-    if ((r = check_table(fn, line, dev)) != 0) return r;
-    MI_U32 cnt = _gastAoDevInfoUsr[dev].stDevAttr.u32ChnCnt;
-    if (cnt == 0) {
-        MI_ERR(AO_TAG, "[%s:%d] device[%d] has not set device attr.\n", fn, line, dev);
-        return MI_AO_ERR(MI_AUDIO_ERR_INVALID_CHNID);
-    }
-    if (chn < 0 || (MI_U32)chn >= cnt) {
-        MI_ERR(AO_TAG, "[%s:%d] invalid channel id[%d], support device id[0, %d].\n", fn, line, chn, (int)cnt - 1);
-        return MI_AO_ERR(MI_AUDIO_ERR_INVALID_CHNID);
-    }
-    return 0;
-}
+using mi_audio::switch_on;
+constexpr auto check_dev = mi_audio::check_dev<AoModule>;
+constexpr auto check_table = mi_audio::check_table<AoModule>;
+constexpr auto check_all = mi_audio::check_all<AoModule>;
 
 MI_U64 now_sec() {
     CamOsTimespec_t ts;
@@ -128,14 +114,7 @@ MI_S32 _MI_AO_InitGlobalData(void) {
     return 0;
 }
 
-void _MI_AO_InitModule(void) {
-    if (_MI_AO_InitGlobalData() != 0 || bInitLock) return;
-    for (int d = 0; d < u8TableDevNum; d++) {
-        CamOsRwsemInit(&_gastAoDevInfoUsr[d].stDevRwSem);
-        for (int c = 0; c < MI_AO_CHN_NUM_MAX; c++) CamOsRwsemInit(&_gastAoDevInfoUsr[d].astChanInfo[c].stChnBaseRwSem);
-    }
-    bInitLock = TRUE;
-}
+void _MI_AO_InitModule(void) { mi_audio::init_module<AoModule>(); }
 
 _MI_AO_DevInfoUsr_t *_MI_AO_DevInfo(MI_AUDIO_DEV AoDevId) {
     if (!_gastAoDevInfoUsr || AoDevId < 0 || AoDevId >= (MI_S32)u8TableDevNum) return nullptr;
@@ -186,60 +165,11 @@ MI_S32 _MI_AO_QueueDraw(_MI_AO_QueueInfo_t *pstQueue, MI_U8 *pu8OutputBuff, MI_S
 }
 
 MI_S32 MI_AO_SetPubAttr(MI_AUDIO_DEV AoDevId, MI_AUDIO_Attr_t *pstAttr) {
-    _MI_AO_InitModule();
-    MI_S32 r;
-    if ((r = check_dev(__func__, __LINE__, AoDevId)) != 0) return r;
-    if (!_gastAoDevInfoUsr) return MI_AO_ERR(MI_AUDIO_ERR_NOMEM);
-    if ((r = check_table(__func__, __LINE__, AoDevId)) != 0) return r;
-    if (!pstAttr) {
-        MI_ERR(AO_TAG, "[%s:%d] null pointer.\n", __func__, __LINE__);
-        return MI_AO_ERR(MI_AUDIO_ERR_NULL_PTR);
-    }
-    // A device has at most two channels in the tables.
-    if (pstAttr->u32ChnCnt > MI_AO_CHN_NUM_MAX) {
-        MI_ERR(AO_TAG, "[%s:%d] channel count[%u] above %d.\n", __func__, __LINE__, pstAttr->u32ChnCnt,
-               MI_AO_CHN_NUM_MAX);
-        return MI_AO_ERR(MI_AUDIO_ERR_ILLEGAL_PARAM);
-    }
-    _MI_AO_DevInfoUsr_t *d = &_gastAoDevInfoUsr[AoDevId];
-    MI_AO_SetPubAttr_t st;
-    memset(&st, 0, sizeof st);
-    st.AoDevId = AoDevId;
-    st.stPubAttr = *pstAttr;
-    CamOsRwsemDownWrite(&d->stDevRwSem);
-    r = mi_call(MI_DEV_AO, MI_AO_SET_PUB_ATTR, &st, sizeof st);
-    if (r == 0) {
-        d->bDevAttrSet = TRUE;
-        d->stDevAttr = *pstAttr;
-    } else {
-        MI_ERR(AO_TAG, "Dev%d failed to set pub attr!!! error number:0x%x!!!\n", AoDevId, r);
-    }
-    CamOsRwsemUpWrite(&d->stDevRwSem);
-    return r;
+    return mi_audio::set_pub_attr<AoModule>(__func__, __LINE__, AoDevId, pstAttr);
 }
 
 MI_S32 MI_AO_GetPubAttr(MI_AUDIO_DEV AoDevId, MI_AUDIO_Attr_t *pstAttr) {
-    _MI_AO_InitModule();
-    MI_S32 r;
-    if ((r = check_dev(__func__, __LINE__, AoDevId)) != 0) return r;
-    if (!_gastAoDevInfoUsr) return MI_AO_ERR(MI_AUDIO_ERR_NOMEM);
-    if ((r = check_table(__func__, __LINE__, AoDevId)) != 0) return r;
-    if (!pstAttr) {
-        MI_ERR(AO_TAG, "[%s:%d] null pointer.\n", __func__, __LINE__);
-        return MI_AO_ERR(MI_AUDIO_ERR_NULL_PTR);
-    }
-    _MI_AO_DevInfoUsr_t *d = &_gastAoDevInfoUsr[AoDevId];
-    MI_AO_GetPubAttr_t st;
-    memset(&st, 0, sizeof st);
-    st.AoDevId = AoDevId;
-    CamOsRwsemDownRead(&d->stDevRwSem);
-    r = mi_call(MI_DEV_AO, MI_AO_GET_PUB_ATTR, &st, sizeof st);
-    if (r == 0)
-        *pstAttr = st.stPubAttr;
-    else
-        MI_ERR(AO_TAG, "Dev%d failed to get pub attr!!! error number:0x%x!!!\n", AoDevId, r);
-    CamOsRwsemUpRead(&d->stDevRwSem);
-    return r;
+    return mi_audio::get_pub_attr<AoModule>(__func__, __LINE__, AoDevId, pstAttr);
 }
 
 MI_S32 MI_AO_Enable(MI_AUDIO_DEV AoDevId) {
