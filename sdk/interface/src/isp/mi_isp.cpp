@@ -2,46 +2,20 @@
 // call. Creating a channel also installs the user-space 3A service on it.
 #include <string.h>
 
+#include "mi_id_records.h"
 #include "mi_internal.h"
 #include "mi_isp.h"
 #include "mi_isp_internal.h"
 
 namespace {
 
-struct IspDevArg {
-    MI_U32 u32Dev;
-    MI_ISP_DevAttr_t stAttr;
-};
-struct IspChnAttrArg {
-    MI_U32 u32Dev;
-    MI_U32 u32Chn;
-    MI_ISP_ChannelAttr_t stAttr;
-};
-struct IspCropArg {
-    MI_U32 u32Dev;
-    MI_U32 u32Chn;
-    MI_SYS_WindowRect_t stRect;
-};
-struct IspChnParamArg {
-    MI_U32 u32Dev;
-    MI_U32 u32Chn;
-    MI_ISP_ChnParam_t stParam;
-};
-struct IspChnArg {
-    MI_U32 u32Dev;
-    MI_U32 u32Chn;
-};
-struct IspPortParamArg {
-    MI_U32 u32Dev;
-    MI_U32 u32Chn;
-    MI_U32 u32Port;
-    MI_ISP_OutPortParam_t stParam;
-};
-struct IspPortArg {
-    MI_U32 u32Dev;
-    MI_U32 u32Chn;
-    MI_U32 u32Port;
-};
+using IspDevArg = MiDevRecord<MI_ISP_DevAttr_t>;
+using IspChnAttrArg = MiChnRecord<MI_ISP_ChannelAttr_t>;
+using IspCropArg = MiChnRecord<MI_SYS_WindowRect_t>;
+using IspChnParamArg = MiChnRecord<MI_ISP_ChnParam_t>;
+using IspChnArg = MiChnIds;
+using IspPortParamArg = MiPortRecord<MI_ISP_OutPortParam_t>;
+using IspPortArg = MiPortIds;
 
 enum : unsigned long {
     kCreateDevice = MI_IOW(0, IspDevArg),
@@ -67,33 +41,25 @@ static_assert(kSetOutputPortParam == 0x4018690a);
 static_assert(kGetOutputPortParam == 0xc018690b);
 static_assert(kEnableOutputPort == 0x400c690c);
 
-MI_U16 g_u16DevUseCnt = 0;
+MiUseCount g_devUse;
 
 }  // namespace
 
-extern "C" MI_U16 mi_isp_dev_use_count(void) { return __atomic_load_n(&g_u16DevUseCnt, __ATOMIC_RELAXED); }
+extern "C" MI_U16 mi_isp_dev_use_count(void) { return g_devUse.get(); }
 
 extern "C" MI_S32 MI_ISP_CreateDevice(MI_ISP_DEV DevId, MI_ISP_DevAttr_t *pstDevAttr) {
-    IspDevArg a{DevId, *pstDevAttr};
-    int ret = mi_call(MI_DEV_ISP, kCreateDevice, &a, sizeof a);
-    if (ret == MI_SUCCESS) __atomic_add_fetch(&g_u16DevUseCnt, 1, __ATOMIC_RELAXED);
-    return ret;
+    return g_devUse.count(mi_send(MI_DEV_ISP, kCreateDevice, IspDevArg{DevId, *pstDevAttr}));
 }
 
 extern "C" MI_S32 MI_ISP_CreateChannel(MI_ISP_DEV DevId, MI_ISP_CHANNEL ChnId, MI_ISP_ChannelAttr_t *pstChAttr) {
-    IspChnAttrArg a;
-    a.u32Dev = DevId;
-    a.u32Chn = ChnId;
-    a.stAttr = *pstChAttr;  // no padding in this record
-    int ret = mi_call(MI_DEV_ISP, kCreateChannel, &a, sizeof a);
+    int ret = mi_send(MI_DEV_ISP, kCreateChannel, IspChnAttrArg{DevId, ChnId, *pstChAttr});  // no padding in this record
     // The 3A service is installed whatever the driver said.
     MI_ISP_EnableUserspace3A(DevId, ChnId);
     return ret;
 }
 
 extern "C" MI_S32 MI_ISP_SetInputPortCrop(MI_ISP_DEV DevId, MI_ISP_CHANNEL ChnId, MI_SYS_WindowRect_t *pstCropInfo) {
-    IspCropArg a{DevId, ChnId, *pstCropInfo};
-    return mi_call(MI_DEV_ISP, kSetInputPortCrop, &a, sizeof a);
+    return mi_send(MI_DEV_ISP, kSetInputPortCrop, IspCropArg{DevId, ChnId, *pstCropInfo});
 }
 
 static void copy_chn_param(MI_ISP_ChnParam_t *dst, const MI_ISP_ChnParam_t *src) {
@@ -111,49 +77,33 @@ extern "C" MI_S32 MI_ISP_SetChnParam(MI_ISP_DEV DevId, MI_ISP_CHANNEL ChnId, MI_
     memset(&a, 0, sizeof a);
     a.u32Dev = DevId;
     a.u32Chn = ChnId;
-    copy_chn_param(&a.stParam, pstChnParam);
+    copy_chn_param(&a.st, pstChnParam);
     return mi_call(MI_DEV_ISP, kSetChnParam, &a, sizeof a);
 }
 
 extern "C" MI_S32 MI_ISP_GetChnParam(MI_ISP_DEV DevId, MI_ISP_CHANNEL ChnId, MI_ISP_ChnParam_t *pstChnParam) {
-    IspChnParamArg a;
-    memset(&a, 0, sizeof a);
-    a.u32Dev = DevId;
-    a.u32Chn = ChnId;
-    int ret = mi_call(MI_DEV_ISP, kGetChnParam, &a, sizeof a);
-    *pstChnParam = a.stParam;  // whatever the result
-    return ret;
+    return mi_read_chn(MI_DEV_ISP, kGetChnParam, DevId, ChnId, pstChnParam);
 }
 
 extern "C" MI_S32 MI_ISP_StartChannel(MI_ISP_DEV DevId, MI_ISP_CHANNEL ChnId) {
-    IspChnArg a{DevId, ChnId};
-    return mi_call(MI_DEV_ISP, kStartChannel, &a, sizeof a);
+    return mi_send(MI_DEV_ISP, kStartChannel, IspChnArg{DevId, ChnId});
 }
 
 extern "C" MI_S32 MI_ISP_StopChannel(MI_ISP_DEV DevId, MI_ISP_CHANNEL ChnId) {
-    IspChnArg a{DevId, ChnId};
-    return mi_call(MI_DEV_ISP, kStopChannel, &a, sizeof a);
+    return mi_send(MI_DEV_ISP, kStopChannel, IspChnArg{DevId, ChnId});
 }
 
 extern "C" MI_S32 MI_ISP_SetOutputPortParam(MI_ISP_DEV DevId, MI_ISP_CHANNEL ChnId, MI_ISP_PORT PortId,
                                             MI_ISP_OutPortParam_t *pstOutPortParam) {
-    IspPortParamArg a{DevId, ChnId, PortId, *pstOutPortParam};  // no padding in this record
-    return mi_call(MI_DEV_ISP, kSetOutputPortParam, &a, sizeof a);
+    // No padding in this record.
+    return mi_send(MI_DEV_ISP, kSetOutputPortParam, IspPortParamArg{DevId, ChnId, PortId, *pstOutPortParam});
 }
 
 extern "C" MI_S32 MI_ISP_GetOutputPortParam(MI_ISP_DEV DevId, MI_ISP_CHANNEL ChnId, MI_ISP_PORT PortId,
                                             MI_ISP_OutPortParam_t *pstOutPortParam) {
-    IspPortParamArg a;
-    memset(&a, 0, sizeof a);
-    a.u32Dev = DevId;
-    a.u32Chn = ChnId;
-    a.u32Port = PortId;
-    int ret = mi_call(MI_DEV_ISP, kGetOutputPortParam, &a, sizeof a);
-    *pstOutPortParam = a.stParam;  // whatever the result
-    return ret;
+    return mi_read_port(MI_DEV_ISP, kGetOutputPortParam, DevId, ChnId, PortId, pstOutPortParam);
 }
 
 extern "C" MI_S32 MI_ISP_EnableOutputPort(MI_ISP_DEV DevId, MI_ISP_CHANNEL ChnId, MI_ISP_PORT PortId) {
-    IspPortArg a{DevId, ChnId, PortId};
-    return mi_call(MI_DEV_ISP, kEnableOutputPort, &a, sizeof a);
+    return mi_send(MI_DEV_ISP, kEnableOutputPort, IspPortArg{DevId, ChnId, PortId});
 }

@@ -2,6 +2,7 @@
 // is the leading identifiers followed by the caller's record.
 #include <string.h>
 
+#include "mi_id_records.h"
 #include "mi_internal.h"
 #include "mi_vif.h"
 #include "mi_vif_internal.h"
@@ -12,10 +13,7 @@ struct VifGroupArg {
     MI_U32 u32GroupId;
     MI_VIF_GroupAttr_t stAttr;
 };
-struct VifDevArg {
-    MI_U32 u32Dev;
-    MI_VIF_DevAttr_t stAttr;
-};
+using VifDevArg = MiDevRecord<MI_VIF_DevAttr_t>;
 struct VifPortAttrArg {
     MI_U32 u32Dev;
     MI_U32 u32Port;
@@ -42,19 +40,17 @@ static_assert(kSetOutputPortAttr == 0x401c6909);
 static_assert(kEnableOutputPort == 0x4008690b);
 static_assert(kDisableOutputPort == 0x4008690c);
 
-MI_U16 g_u16GroupUseCnt = 0;
+MiUseCount g_groupUse;
 
 }  // namespace
 
-extern "C" MI_U16 mi_vif_group_use_count(void) { return __atomic_load_n(&g_u16GroupUseCnt, __ATOMIC_RELAXED); }
+extern "C" MI_U16 mi_vif_group_use_count(void) { return g_groupUse.get(); }
 
 extern "C" MI_S32 MI_VIF_CreateDevGroup(MI_VIF_GROUP GroupId, MI_VIF_GroupAttr_t *pstGroupAttr) {
     VifGroupArg a;
     a.u32GroupId = GroupId;
     a.stAttr = *pstGroupAttr;  // no padding in this record
-    int ret = mi_call(MI_DEV_VIF, kCreateDevGroup, &a, sizeof a);
-    if (ret == MI_SUCCESS) __atomic_add_fetch(&g_u16GroupUseCnt, 1, __ATOMIC_RELAXED);
-    return ret;
+    return g_groupUse.count(mi_call(MI_DEV_VIF, kCreateDevGroup, &a, sizeof a));
 }
 
 extern "C" MI_S32 MI_VIF_SetDevAttr(MI_VIF_DEV u32VifDev, MI_VIF_DevAttr_t *pstDevAttr) {
@@ -63,10 +59,10 @@ extern "C" MI_S32 MI_VIF_SetDevAttr(MI_VIF_DEV u32VifDev, MI_VIF_DevAttr_t *pstD
     VifDevArg a;
     memset(&a, 0, sizeof a);
     a.u32Dev = u32VifDev;
-    a.stAttr.eInputPixel = pstDevAttr->eInputPixel;
-    a.stAttr.stInputRect = pstDevAttr->stInputRect;
-    a.stAttr.eField = pstDevAttr->eField;
-    a.stAttr.bEnH2T1PMode = pstDevAttr->bEnH2T1PMode;
+    a.st.eInputPixel = pstDevAttr->eInputPixel;
+    a.st.stInputRect = pstDevAttr->stInputRect;
+    a.st.eField = pstDevAttr->eField;
+    a.st.bEnH2T1PMode = pstDevAttr->bEnH2T1PMode;
     return mi_call(MI_DEV_VIF, kSetDevAttr, &a, sizeof a);
 }
 
@@ -84,11 +80,9 @@ extern "C" MI_S32 MI_VIF_SetOutputPortAttr(MI_VIF_DEV DevId, MI_VIF_PORT PortId,
 }
 
 extern "C" MI_S32 MI_VIF_EnableOutputPort(MI_VIF_DEV DevId, MI_VIF_PORT PortId) {
-    VifPortArg a{DevId, PortId};
-    return mi_call(MI_DEV_VIF, kEnableOutputPort, &a, sizeof a);
+    return mi_send(MI_DEV_VIF, kEnableOutputPort, VifPortArg{DevId, PortId});
 }
 
 extern "C" MI_S32 MI_VIF_DisableOutputPort(MI_VIF_DEV DevId, MI_VIF_PORT PortId) {
-    VifPortArg a{DevId, PortId};
-    return mi_call(MI_DEV_VIF, kDisableOutputPort, &a, sizeof a);
+    return mi_send(MI_DEV_VIF, kDisableOutputPort, VifPortArg{DevId, PortId});
 }
