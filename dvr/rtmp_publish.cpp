@@ -284,6 +284,10 @@ void RtmpStep(rtp_s *list, int wait_ms) {
         g_pub.inSend = 1;
         break;
     case State_Rtmp_Close:
+        // Out of the send state at once: a key frame taken in this very pass
+        // must not restart sending on the closed connection (which would
+        // report a failed send and reconnect against the host's wish).
+        g_pub.inSend = 0;
         g_pub.started = 0;
         g_pub.iReConnectCnt = 0;
         RTMP264_Close();

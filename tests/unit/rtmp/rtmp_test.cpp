@@ -279,6 +279,22 @@ TEST_F(Rtmp, CloseStateOnlyWhenConnected) {
     EXPECT_FALSE(link_.up);
 }
 
+TEST_F(Rtmp, SwitchingOffAtAKeyFrameClosesWithoutErrorOrReconnect) {
+    connect();
+    video(true);
+    video(false);
+    drain();
+    host_frames();
+    UserSetPut(UsrBits::RtmpOnOff, 0);
+    RtmpCloseState();
+    video(true);  // taken in the very pass that closes the connection
+    RtmpStep(&list_, 0);
+    RtmpStep(&list_, 0);
+    EXPECT_EQ(emRtmpState, State_Rtmp_Init);
+    EXPECT_EQ(link_.connects, 1);
+    for (auto &f : host_frames()) EXPECT_NE(f.first, 0xEE) << "error " << (int)f.second[0] << " after a requested close";
+}
+
 class UrlStore : public Rtmp {
 protected:
     void SetUp() override {
