@@ -36,6 +36,9 @@ def b(sandbox_available, vidrec_path):
     try:
         assert board.serial.wait_frame(HEART, timeout=10), "no heartbeat"
         yield board
+        # A sanitizer build reports faults on the console and may carry on.
+        text = board.console_text()
+        assert "runtime error:" not in text and "Sanitizer" not in text, text[-3000:]
     finally:
         board.stop()
 
@@ -254,6 +257,17 @@ def probe_streams(path):
     return kinds, float(info["format"]["duration"])
 
 
+def video_rate(v):
+    """Bit rate of the video track at its nominal frame rate: bits per picture
+    times pictures per second. The encoder's rate control spends the set rate
+    as a budget per picture; when the virtual board runs slower than real
+    time (sanitizer builds) fewer pictures arrive per second and the plain
+    bits per second fall by that factor, the budget per picture does not."""
+    num, den = (int(x) for x in v["r_frame_rate"].split("/"))
+    bits = int(v["bit_rate"]) * float(v["duration"])
+    return bits / int(v["nb_frames"]) * num / den
+
+
 def test_recording_started_paused_resumed_stopped_is_one_playable_mp4(b):
     assert recordings(b) == []
     ask(b, 96, b"\x01", want=b"\x00")
@@ -281,7 +295,7 @@ def test_recording_started_paused_resumed_stopped_is_one_playable_mp4(b):
     assert 4.5 <= dur <= 7.6, dur
     v = kinds["video"]
     assert (v["width"], v["height"]) == (1920, 1080)
-    rate = int(v["bit_rate"])
+    rate = video_rate(v)
     # Index 0: 10485760 bit/s (see the next test for the tolerance).
     assert abs(rate - STEP) <= 0.15 * STEP, rate
     ok = subprocess.run(["ffmpeg", "-v", "error", "-i", names[0], "-f", "null", "-"],
@@ -316,7 +330,7 @@ def test_bit_rate_index_sets_next_recording_rate(b):
     # Named after the board clock set by the previous test.
     assert os.path.basename(new[0]).startswith("video_20210315103"), new[0]
     kinds, dur = probe_streams(new[0])
-    rate = int(kinds["video"]["bit_rate"])
+    rate = video_rate(kinds["video"])
     # The encoder's rate control holds the average within its one-second
     # buffer; over about five seconds that is within +-20 %, and in practice
     # within a few percent. +-15 % still tells index 1 (2 steps) from 0 or 2.

@@ -27,6 +27,9 @@ def b(sandbox_available, vidrec_path):
         assert board.serial.wait_frame(HEART, timeout=10), "no heartbeat"
         assert board.wait_board_ip(20), "no address from DHCP"
         yield board
+        # A sanitizer build reports faults on the console and may carry on.
+        text = board.console_text()
+        assert "runtime error:" not in text and "Sanitizer" not in text, text[-3000:]
     finally:
         board.stop()
 
@@ -120,16 +123,20 @@ class WriteTrace:
 @pytest.mark.parametrize("port, cmd, size", [(7000, 0x82, 22), (7100, 0x5F, 31)])
 def test_paced_frames_arrive_at_least_5ms_apart(b, port, cmd, size):
     mark = len(b.serial.frames(cmd))
-    tags = list(range(1000, 1012))
+    tags = list(range(1000, 1024))
     frames = [tagged(cmd, size, t) for t in tags]
+    # One of another length sent last overtakes the queue.
+    burst = frames + [tagged(cmd, size + 1, 999)]
+    dest = (b.board_ip(), port)
+
+    def send_all():
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+            for f in burst:
+                s.sendto(f, dest)
+
     trace = WriteTrace(b)
     try:
-        s = b.udp_socket()
-        for f in frames:
-            b.udp_send(f, port, sock=s)
-        # One of another length sent last overtakes the queue.
-        b.udp_send(tagged(cmd, size + 1, 999), port, sock=s)
-        s.close()
+        b.in_lan(send_all)
         got = arrivals(b, cmd, tags + [999], after=mark)
     finally:
         writes = trace.stop()
@@ -141,7 +148,8 @@ def test_paced_frames_arrive_at_least_5ms_apart(b, port, cmd, size):
     assert len(times) == len(frames), writes[:20]
     gaps = [(times[i + 1] - times[i]) * 1000 for i in range(len(times) - 1)]
     assert min(gaps) >= 5.0, gaps
-    assert order.index(999) < len(tags) - 1, order
+    # The receiver takes a datagram a millisecond, the pacer sends one per 5.
+    assert order.index(999) < len(tags) // 2, order
 
 
 def test_frames_for_the_network_reach_the_last_sender_of_their_port(b):
