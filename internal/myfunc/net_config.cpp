@@ -254,11 +254,15 @@ void ReadDns(uint8_t *dns) {
     FILE *f = fopen(g_netPaths.resolv, "r");
     if (!f) return;
     char line[128];
-    for (int i = 0; i < 2 && fgets(line, sizeof line, f); ++i) {
+    // The first two name servers, wherever they stand: a DHCP client puts
+    // "search" or "domain" lines before them.
+    int i = 0;
+    while (i < 2 && fgets(line, sizeof line, f)) {
         char *p = strstr(line, "nameserver");
         if (!p) continue;
         in_addr_t a = inet_addr(p + 11);
         memcpy(dns + 4 * i, &a, 4);
+        ++i;
     }
     fclose(f);
 }

@@ -107,6 +107,12 @@ TEST_F(NetFiles, NameServersWrittenAndReadBack) {
     ReadDns(got);
     EXPECT_EQ(got[3], 53);
     EXPECT_EQ(got[4], 8);
+    write(resolv_, "domain lan\nsearch lan\nnameserver 192.168.1.1\n");
+    memset(got, 0, sizeof got);
+    ReadDns(got);
+    EXPECT_EQ(got[0], 192);
+    EXPECT_EQ(got[3], 1);
+    EXPECT_EQ(got[4], 0);
     // A file that cannot be written is a failure, not a success.
     g_netPaths.resolv = "/nonexistent-dir/resolv.conf";
     EXPECT_NE(Proto_SetDns(dns, 4), 0);
