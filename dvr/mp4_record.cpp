@@ -347,6 +347,17 @@ bool audio_step(Mp4MuxerCtx *ctx, frame_t *a, frame_t *v) {
         return true;
     }
     g_audio_u64pts = a->i_time_stamp;
+    if (!m.ucStartFirstIFrame && L.writeEnable && m.Mp4FileSave && a->i_time_stamp > g_video_u64pts) {
+        // Pictures take longer to encode than audio: audio newer than every
+        // picture seen may belong after the file's first key frame, still on
+        // its way. Keep it for a while rather than drop it.
+        uint64_t t = now_ms();
+        if (L.waitA != a) {
+            L.waitA = a;
+            L.waitASince = t;
+        }
+        if (t - L.waitASince < (uint64_t)ctx->syncWaitMs) return false;
+    }
     if (m.ucStartFirstIFrame) {
         // Audio ahead of the video written so far waits for video, bounded.
         uint64_t videoUpTo = L.havePend ? L.pendTs : g_video_u64pts;

@@ -271,6 +271,39 @@ TEST_F(Mp4, StopWritesTheAudioUpToTheClosingKeyFrame) {
     EXPECT_LT(a_end, v_end + 1024.0 / 48000 + 0.001);
 }
 
+TEST_F(Mp4, AudioArrivingBeforeTheFirstKeyFrameIsKept) {
+    g_video_u64pts = 0;  // no picture seen yet on this time line
+    start();
+    const Media &m = media();
+    // Pictures arrive 60 ms after their audio, as when encoding is slow.
+    size_t ai = 0;
+    for (size_t p = 0; p < 70; ++p) {
+        uint64_t ts = 1000000 + p * 1000000 / 30;
+        while (1000000 + ai * 1024 * 1000000 / 48000 <= ts + 60000) {
+            add_frame(&audio_, m.aac[ai].data(), (uint32_t)m.aac[ai].size(), FRAME_TYPE_AUDIO,
+                      1000000 + ai * 1024 * 1000000 / 48000, 0);
+            ++ai;
+        }
+        // Before the first picture the muxer sees audio alone for a while.
+        ctx_.syncWaitMs = p == 0 ? 1000 : 50;
+        run(p == 0 ? 4 : 1);
+        for (auto &f : m.pictures[p])
+            add_frame(&video_, f.data.data(), (uint32_t)f.data.size(), FRAME_TYPE_VIDEO, ts, f.key);
+        run(8);
+    }
+    stop();
+    for (size_t p = 70; p < 95; ++p)
+        for (auto &f : m.pictures[p])
+            add_frame(&video_, f.data.data(), (uint32_t)f.data.size(), FRAME_TYPE_VIDEO, 1000000 + p * 1000000 / 30,
+                      f.key);
+    drain();
+    auto mp4 = files(".mp4");
+    ASSERT_EQ(mp4.size(), 1u);
+    // The audio from the first picture on is in the file.
+    EXPECT_NEAR(std::stod(probe(mp4[0], "a")["start_time"]), std::stod(probe(mp4[0], "v")["start_time"]),
+                1024.0 / 48000);
+}
+
 TEST_F(Mp4, SideIndexMatchesSamplesWhileOpen) {
     start();
     feed(0, 45);
