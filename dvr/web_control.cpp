@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <array>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -89,12 +91,30 @@ private:
 };
 
 void dhcp_job() { g_hooks.runDhcp(); }
+
+// Static set-up waiting for the interface: address, mask, gateway texts.
+std::mutex g_ifMutex;
+std::array<std::string, 3> g_ifPending;
+// Time for the redirect and the end of its connection to leave from the
+// address that is about to go.
+constexpr int kIfDelayMs = 300;
+void if_job() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kIfDelayMs));
+    std::array<std::string, 3> s;
+    {
+        std::lock_guard<std::mutex> g(g_ifMutex);
+        s = g_ifPending;
+    }
+    int r = g_hooks.setIfAddr("eth0", s[0].c_str(), s[1].c_str(), s[2].c_str());
+    if (r != 0) printf("SetIfAddr failed: %d\n", r);
+}
 void venc_job() {
     int r = g_hooks.vencSetRcParam(1);
     if (r != 0) printf("VencSetRcParam(1) failed: %d\n", r);
 }
 Worker g_dhcpWorker("WebDhcpProc", dhcp_job);
 Worker g_vencWorker("WebVencProc", venc_job);
+Worker g_netWorker("WebNetProc", if_job);
 
 void copy_text(char *dst, size_t size, const char *src) { snprintf(dst, size, "%s", src); }
 
@@ -208,13 +228,12 @@ void handle_save(const WebRequest &req, WebReply *rep) {
     printf("ip :%d.%d.%d.%d\n", addr[0], addr[1], addr[2], addr[3]);
     Proto_SetIP(addr, sizeof addr);
     Proto_SetDns(dnsBytes, sizeof dnsBytes);
-    // The interface changes once the answer is on its way, as the client
-    // talks to the old address.
-    std::string sip = ip, smask = mask, sgw = gw;
-    rep->after = [sip, smask, sgw] {
-        int r = g_hooks.setIfAddr("eth0", sip.c_str(), smask.c_str(), sgw.c_str());
-        if (r != 0) printf("SetIfAddr failed: %d\n", r);
-    };
+    // The interface changes once the answer has left over the old address.
+    {
+        std::lock_guard<std::mutex> g(g_ifMutex);
+        g_ifPending = {ip, mask, gw};
+    }
+    g_netWorker.Request();
 }
 
 // Reads and stores the destination of the form; false (nothing stored) when
@@ -370,6 +389,7 @@ void WebSetHooks(const WebHooks &hooks) {
 void WebWorkersIdle(void) {
     g_dhcpWorker.WaitIdle();
     g_vencWorker.WaitIdle();
+    g_netWorker.WaitIdle();
 }
 
 void WebResetForTest(void) {

@@ -62,7 +62,6 @@ int on_request(mg_connection *conn, void *cbdata) {
         mg_send_http_error(conn, rep.status, "%s", rep.body.c_str());
         break;
     }
-    if (rep.after) rep.after();
     return status;
 }
 

@@ -4,7 +4,6 @@
 #pragma once
 #include <stddef.h>
 
-#include <functional>
 #include <string>
 
 // Largest request body read; a larger one is refused with 413.
@@ -29,8 +28,6 @@ struct WebReply {
     std::string location;
     std::string contentType;
     std::string body;
-    // Runs on the request's thread once the answer has been written.
-    std::function<void()> after;
 };
 
 using WebRequestFn = void (*)(const WebRequest &, WebReply *);

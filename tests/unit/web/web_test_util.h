@@ -50,8 +50,8 @@ inline std::string read_file(const std::string &path, bool *exists = nullptr) {
     return s;
 }
 
-// Device frames written to the serial port, collected from a pipe by a reader
-// thread so that no writer ever finds the pipe full.
+// Device frames written to the serial port, kept in a pipe large enough for
+// every frame a test makes; the writer has finished when a handler returns.
 class SerialTap {
 public:
     struct Frame {
@@ -60,34 +60,19 @@ public:
     };
     SerialTap() {
         if (pipe(fds_) != 0) abort();
-        reader_ = std::thread([this] {
-            uint8_t buf[4096];
-            ssize_t n;
-            while ((n = read(fds_[0], buf, sizeof buf)) > 0) {
-                std::lock_guard<std::mutex> g(m_);
-                raw_.insert(raw_.end(), buf, buf + n);
-            }
-        });
+        fcntl(fds_[0], F_SETFL, O_NONBLOCK);
+        fcntl(fds_[1], F_SETPIPE_SZ, 1 << 20);
     }
     ~SerialTap() {
-        close(fds_[1]);
-        reader_.join();
         close(fds_[0]);
+        close(fds_[1]);
     }
     int fd() const { return fds_[1]; }
-    // Frames so far (waits a little for bytes in flight).
-    std::vector<Frame> frames(size_t atLeast = 0) {
-        for (int i = 0; i < 200; ++i) {
-            auto f = parse();
-            if (f.size() >= atLeast) return f;
-            usleep(5000);
-        }
-        return parse();
-    }
-
-private:
-    std::vector<Frame> parse() {
+    std::vector<Frame> frames() {
         std::lock_guard<std::mutex> g(m_);
+        uint8_t buf[4096];
+        ssize_t n;
+        while ((n = read(fds_[0], buf, sizeof buf)) > 0) raw_.insert(raw_.end(), buf, buf + n);
         std::vector<Frame> out;
         size_t i = 0;
         while (i + 20 <= raw_.size()) {
@@ -102,8 +87,9 @@ private:
         }
         return out;
     }
+
+private:
     int fds_[2];
-    std::thread reader_;
     std::mutex m_;
     std::vector<uint8_t> raw_;
 };
