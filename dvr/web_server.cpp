@@ -48,12 +48,17 @@ int on_request(mg_connection *conn, void *cbdata) {
     case WebReply::Redirect:
         mg_send_http_redirect(conn, rep.location.c_str(), rep.status);
         break;
-    case WebReply::Json:
-        mg_printf(conn, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
-        mg_send_chunk(conn, rep.body.data(), (unsigned)rep.body.size());
-        mg_send_chunk(conn, "", 0);
+    case WebReply::Json: {
+        // One write: a small answer split over several segments waits on
+        // the client's delayed acknowledgement.
+        char size[16];
+        snprintf(size, sizeof size, "%zx\r\n", rep.body.size());
+        std::string out = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+        out += size + rep.body + "\r\n0\r\n\r\n";
+        mg_write(conn, out.data(), out.size());
         status = 200;
         break;
+    }
     case WebReply::Page:
         mg_send_http_ok(conn, rep.contentType.c_str(), (long long)rep.body.size());
         mg_write(conn, rep.body.data(), rep.body.size());
@@ -97,6 +102,7 @@ WebServer *WebServerStart(const char *port, const char *docRoot, WebRequestFn fn
         "ssi_pattern", "",
         "cgi_pattern", "",
         "enable_keep_alive", "yes",
+        "tcp_nodelay", "1",
         "enable_directory_listing", "yes",
         "num_threads", "16",
         "websocket_timeout_ms", "3600000",

@@ -315,6 +315,111 @@ def test_save_with_dhcp_never_holds_up_the_server(web):
     assert tag_values(split_answer(raw_http(web, get("/"), host=ip))[2])["setting5"] == "1"
 
 
+def test_browser_fills_and_submits_the_rtmp_form(web):
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import WebDriverWait
+
+    fw = web.forward_tcp(0, web.board_ip, 80)
+    opts = webdriver.ChromeOptions()
+    opts.binary_location = "/usr/bin/chromium"
+    for a in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--window-size=900,1300"):
+        opts.add_argument(a)
+    drv = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=opts)
+    try:
+        drv.set_page_load_timeout(15)
+        base = "http://127.0.0.1:%d/" % fw.port
+        drv.get(base)
+        wait = WebDriverWait(drv, 10)
+        # The page's script ran: the CPU load arrives over the WebSocket.
+        wait.until(lambda d: re.fullmatch(r"\d{1,3}", d.find_element(By.ID, "cpu-load").text))
+        assert drv.find_element(By.ID, "stream-status").text == "off"
+        assert drv.find_element(By.ID, "url-index").get_attribute("value") == "1"
+        assert drv.find_element(By.ID, "ip-mode").get_attribute("value") == "1"  # DHCP since the last test
+        assert not drv.find_element(By.NAME, "setting1").is_enabled()
+        url = web.rtmp_url("browser")
+        for ident, text in (("user-name", "from browser"), ("stream-addr", url)):
+            e = drv.find_element(By.ID, ident)
+            e.clear()
+            e.send_keys(text)
+        drv.find_element(By.ID, "rtmp-save").click()
+        # Redirected home, and the page shows the stored destination.
+        wait.until(lambda d: d.current_url == base and
+                   d.find_element(By.ID, "user-name").get_attribute("value") == "from browser")
+        assert drv.find_element(By.ID, "stream-addr").get_attribute("value") == url
+        assert open(web.app_path("url/1"), "rb").read() == url_record(1, "from browser", url)
+        os.makedirs(ARTIFACTS, exist_ok=True)
+        assert drv.save_screenshot(os.path.join(ARTIFACTS, "web-page.png"))
+    finally:
+        drv.quit()
+    with open(os.path.join(ARTIFACTS, "web-page.png"), "rb") as f:
+        assert f.read(8) == b"\x89PNG\r\n\x1a\n"
+
+
+def test_load_while_recording_and_publishing(web):
+    """30 s of requests for the page while the board records and publishes:
+    every answer good, no heartbeat missed, no frame lost."""
+    web.plug_disk("sda", size_mb=2048)  # recording stops at 512 MB free
+    assert web.serial.wait_frame(HEART, timeout=8, after=web.serial.mark(),
+                                 pred=lambda f: (f.payload[1 + 21] >> 5) & 3 == 2), "disk not open"
+    ip = web.board_ip()
+    assert_home(raw_http(web, post("/streamOnOff", {"UserName": "load", "StreamAddr": web.rtmp_url("load")})))
+    flv = None
+    end = time.monotonic() + 15
+    while not flv and time.monotonic() < end:
+        flv = next((p for p in web.rtmp_recordings() if "load" in os.path.basename(p)
+                    and os.path.getsize(p) > 50000), None)
+        time.sleep(0.2)
+    assert flv, web.rtmp_recordings()
+    mark = web.serial.mark()
+    web.send_frame(96, b"\x01")
+    assert web.serial.wait_frame(HEART, timeout=5, after=mark,
+                                 pred=lambda f: (f.payload[1 + 20] >> 3) & 3 == 1), "not recording"
+
+    beats0 = web.serial.mark()
+    t0 = time.monotonic()
+    out = web.lan_exec(["wrk", "-t2", "-c8", "-d30s", "http://%s/" % ip], timeout=60)
+    t1 = time.monotonic()
+    beats = [f.t for f in web.serial.frames(HEART)[0:] if t0 <= f.t <= t1]
+    web.send_frame(96, b"\x00")
+    assert_home(raw_http(web, post("/streamOnOff", {"UserName": "load", "StreamAddr": web.rtmp_url("load")})))
+
+    assert out.returncode == 0, out.stderr
+    text = out.stdout
+    m = re.search(r"(\d+) requests in", text)
+    assert m and int(m.group(1)) > 1000, text
+    assert "Non-2xx or 3xx responses" not in text and "Socket errors" not in text, text
+    # Heartbeats: one a second all through the run.
+    assert len(beats) >= 29, len(beats)
+    gaps = [b - a for a, b in zip(beats, beats[1:])]
+    assert max(gaps) < 1.5, max(gaps)
+
+    assert web.serial.wait_frame(HEART, timeout=8, after=web.serial.mark(),
+                                 pred=lambda f: f.payload[1 + 20] & 0x1A == 0), "recording did not end"
+    mp4s = []
+    end = time.monotonic() + 10
+    while time.monotonic() < end:
+        mp4s = sorted(glob.glob(os.path.join(web.disk_dir("sda1"), "video_*.mp4")))
+        if mp4s and not glob.glob(os.path.join(web.disk_dir("sda1"), "*[!4]")):
+            break
+        time.sleep(0.2)
+    assert len(mp4s) == 1, os.listdir(web.disk_dir("sda1"))
+    for path, fps_kind in ((mp4s[0], "mp4"), (flv, "flv")):
+        info = ffprobe(path, packets=True)
+        video = [s for s in info["streams"] if s["codec_type"] == "video"]
+        assert len(video) == 1, (fps_kind, path, os.path.getsize(path))
+        video = video[0]
+        times = [t for t, _ in packet_times(info, video["index"])]
+        times.sort()
+        span = times[-1] - times[0]
+        # Start and stop each wait for a key frame (one a second).
+        assert span > (t1 - t0) - 2, (fps_kind, span)
+        # 30 frames a second with no hole: every frame of the span is there.
+        assert len(times) >= 30 * span * 0.99, (fps_kind, len(times), span)
+        assert max(b - a for a, b in zip(times, times[1:])) < 0.1, fps_kind
+
+
 def test_start_fails_on_a_taken_port_and_without_web_root(make_board, vidrec_path):
     b = make_board(vidrec_path, web_root=WEB_ROOT, start_program=False)
     holder = b.popen(["socat", "TCP-LISTEN:80,reuseaddr,fork", "SYSTEM:true"])
