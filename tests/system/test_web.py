@@ -424,16 +424,19 @@ def test_start_fails_on_a_taken_port_and_without_web_root(make_board, vidrec_pat
     b = make_board(vidrec_path, web_root=WEB_ROOT, start_program=False)
     holder = b.popen(["socat", "TCP-LISTEN:80,reuseaddr,fork", "SYSTEM:true"])
     try:
-        end = time.monotonic() + 5
+        end = time.monotonic() + 10
         while ":80 " not in b.exec("ss -ltn").stdout and time.monotonic() < end:
             time.sleep(0.05)
+        assert ":80 " in b.exec("ss -ltn").stdout, "port 80 not taken"
         b.start_program()
-        assert b.wait_program_exit(10) == "exit 1"
-        assert b.wait_console(r"Cannot bind to 80\n")
+        exit_text = b.wait_program_exit(15)
+        assert exit_text == "exit 1", (exit_text, b.console_text()[-1500:])
+        assert b.wait_console(r"Cannot bind to 80\n"), b.console_text()[-1500:]
     finally:
         b.kill(holder)
     b.exec(["rm", "-rf", "/customer/app/web_root"], check=True)
     mark = b.console_mark()
     b.start_program()
-    assert b.wait_program_exit(10) == "exit 1"
-    assert b.wait_console(r"Cannot find web_root directory, exiting\n", start=mark)
+    exit_text = b.wait_program_exit(15)
+    assert exit_text == "exit 1", (exit_text, b.console_text()[mark:][-1500:])
+    assert b.wait_console(r"Cannot find web_root directory, exiting\n", start=mark), b.console_text()[-1500:]
