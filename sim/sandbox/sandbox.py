@@ -261,7 +261,9 @@ class Board:
         self.extra_env = dict(env or {})
         self.files = dict(files or {})
         self.iqfiles = dict(iqfiles or {})
-        self.web_root = web_root
+        # The recorder's own page unless a test brings another.
+        default_root = os.path.join(HERE, "..", "..", "web_root")
+        self.web_root = web_root or (default_root if os.path.isdir(default_root) else None)
         self.start_program_at_boot = start_program
         self.console_echo = console_echo
         self.keep = keep or os.environ.get("VB_KEEP") == "1"
