@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Run vidrec on the virtual board (needs root: namespaces and mounts).
 #   scripts/run-board.sh [--http-port 8080] [--rtmp-port 1935] [--static] [--keep]
-#                        [--web-root DIR] [--sd-mb 1024] [PROGRAM]
+#                        [--web-root DIR] [--sd-mb 4096] [PROGRAM]
 # PROGRAM defaults to $VIDREC_BUILD/dvr/vidrec (VIDREC_BUILD defaults to build).
 # Prints where the web page, the RTMP stream and recordings, the serial console
 # and the board's control socket are; Ctrl-C tears the board down.

@@ -1151,7 +1151,7 @@ def main(argv=None):
     r.add_argument("--web-root", default=None)
     r.add_argument("--static", dest="dhcp", action="store_false", help="DHCP_flag 0")
     r.add_argument("--keep", action="store_true", help="keep the board directory")
-    r.add_argument("--sd-mb", type=int, default=1024, help="size of the SD card the board starts with")
+    r.add_argument("--sd-mb", type=int, default=4096, help="size of the SD card the board starts with")
     sub.add_parser("cleanup", help="remove what dead boards left behind")
     args = ap.parse_args(argv)
     if args.cmd == "cleanup":
