@@ -8,7 +8,7 @@ PKGS=(
   libx264-dev libssl-dev zlib1g-dev
   python3 python3-pytest python3-serial python3-requests python3-websocket
   nginx-light libnginx-mod-rtmp dnsmasq-base udhcpc ffmpeg socat iproute2 util-linux
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev strace wrk chromium chromium-driver python3-selenium
 )
 missing=()
 for p in "${PKGS[@]}"; do
