@@ -5,6 +5,7 @@ import re
 import shutil
 import subprocess
 import tempfile
+import time
 
 import pytest
 
@@ -56,3 +57,23 @@ def test_failing_system_device_exits_non_zero_and_leaves_mac():
     assert rc != 0
     assert "[main 152]exec function failed, error:a0092100" in out
     assert got == "02:00:00:00:00:01"
+
+
+def test_inside_the_board_sets_eth0_and_the_lan_sees_it(make_board):
+    b = make_board(None)
+    with open(os.path.join(b.vb_root, "uuid"), "w") as f:
+        f.write("0x00000000c0ffee42\n")
+    p = b.exec([ETHADDR])
+    assert p.returncode == 0, p.stdout + p.stderr
+    link = b.exec("ip -o link show eth0").stdout
+    assert "link/ether 00:49:c0:ff:ee:42" in link
+    assert "UP" in link.split(">")[0]
+    # The lan resolves the board's address to the new MAC.
+    b.exec("ip addr add 192.168.1.50/24 dev eth0", check=True)
+    b.udp_send(b"x", 9, host="192.168.1.50")
+    deadline = time.monotonic() + 5
+    neigh = ""
+    while time.monotonic() < deadline and "00:49:c0:ff:ee:42" not in neigh:
+        time.sleep(0.1)
+        neigh = b.lan_exec(["ip", "neigh", "show", "192.168.1.50"]).stdout
+    assert "00:49:c0:ff:ee:42" in neigh, neigh
