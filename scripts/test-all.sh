@@ -56,6 +56,16 @@ else
   tail -n 40 build-armhf.log; record "armhf build" 1
 fi
 
+step "board build (armhf, real device nodes)"
+if cmake -S . -B build-board -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake -DVIDREC_PLATFORM=board \
+     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIDREC_WERROR=ON >build-board.cfg.log 2>&1 &&
+   cmake --build build-board -j"$JOBS" >build-board.log 2>&1; then
+  ls -l build-board/dvr/vidrec build-board/tools/ethaddr/ethaddr
+  record "board build" 0
+else
+  tail -n 40 build-board.cfg.log build-board.log; record "board build" 1
+fi
+
 if [ -x scripts/fuzz.sh ]; then
   step "fuzzing (bounded)"
   bash scripts/fuzz.sh
