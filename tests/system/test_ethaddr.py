@@ -63,7 +63,10 @@ def test_inside_the_board_sets_eth0_and_the_lan_sees_it(make_board):
     b = make_board(None)
     with open(os.path.join(b.vb_root, "uuid"), "w") as f:
         f.write("0x00000000c0ffee42\n")
-    p = b.exec([ETHADDR])
+    # Into the board's own files: the build tree may not be visible inside it.
+    shutil.copy(ETHADDR, b.app_path("ethaddr"))
+    os.chmod(b.app_path("ethaddr"), 0o755)
+    p = b.exec(["./ethaddr"])
     assert p.returncode == 0, p.stdout + p.stderr
     link = b.exec("ip -o link show eth0").stdout
     assert "link/ether 00:49:c0:ff:ee:42" in link
