@@ -30,6 +30,9 @@ mi_device_attr_t g_devs[MI_DEV_COUNT] = {
 // Two threads making a module's first call must not both open the node.
 pthread_mutex_t g_open_lock = PTHREAD_MUTEX_INITIALIZER;
 
+// A child forked while another thread held the lock starts with it free.
+const int g_atfork = pthread_atfork(nullptr, nullptr, [] { pthread_mutex_init(&g_open_lock, nullptr); });
+
 }  // namespace
 
 const char *mi_dev_tag(mi_dev_e dev) { return kDevs[dev].tag; }
