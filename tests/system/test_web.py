@@ -319,6 +319,7 @@ def test_browser_fills_and_submits_the_rtmp_form(web):
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
+    from selenium.webdriver.support import expected_conditions as EC
     from selenium.webdriver.support.ui import WebDriverWait
 
     fw = web.forward_tcp(0, web.board_ip, 80)
@@ -343,8 +344,11 @@ def test_browser_fills_and_submits_the_rtmp_form(web):
             e = drv.find_element(By.ID, ident)
             e.clear()
             e.send_keys(text)
-        drv.find_element(By.ID, "rtmp-save").click()
-        # Redirected home, and the page shows the stored destination.
+        button = drv.find_element(By.ID, "rtmp-save")
+        button.click()
+        # Redirected home (the typed-in page is gone first: it has the same
+        # address and values), and the new page shows the stored destination.
+        wait.until(EC.staleness_of(button))
         wait.until(lambda d: d.current_url == base and
                    d.find_element(By.ID, "user-name").get_attribute("value") == "from browser")
         assert drv.find_element(By.ID, "stream-addr").get_attribute("value") == url
