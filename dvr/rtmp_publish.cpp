@@ -85,8 +85,11 @@ int LoadRtmpUrl(uint8_t ucIndex, ST_RTMP_URL *out) {
     printf("ucIndex = %d\n", ucIndex);
     ST_RTMP_URL rec;
     memset(&rec, 0, sizeof rec);
-    int ret = ucIndex < RTMP_URL_COUNT ? ReadFileEx(url_file(g_absDir, ucIndex).c_str(), &rec, sizeof rec)
+    size_t got = 0;
+    int ret = ucIndex < RTMP_URL_COUNT ? ReadFileEx(url_file(g_absDir, ucIndex).c_str(), &rec, sizeof rec, &got)
                                        : FileOpenFail;
+    // A short file is refused as ReadRtmpUrl refuses it.
+    if (ret == NoErr && got != sizeof rec) ret = FileReadFail;
     rec.user_name[sizeof rec.user_name - 1] = 0;
     rec.rtmp_url[sizeof rec.rtmp_url - 1] = 0;
     if (out) memcpy(out, &rec, sizeof rec);

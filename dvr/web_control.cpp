@@ -260,12 +260,17 @@ void toggle_stream() {
         printf("stream off...\n");
         RtmpCloseState();
     } else {
-        UserSetPut(UsrBits::RtmpOnOff, 1);
         ST_RTMP_URL u;
-        LoadRtmpUrl(s_rtmp.index, &u);
-        g_stUrl = u;
-        printf("stream on...\n");
-        RtmpOpenState();
+        int r = LoadRtmpUrl(s_rtmp.index, &u);
+        if (r != 0) {
+            // As command 102: no destination, no publishing.
+            printf("stream on refused: destination %d unreadable (%d)\n", s_rtmp.index, r);
+        } else {
+            UserSetPut(UsrBits::RtmpOnOff, 1);
+            g_stUrl = u;
+            printf("stream on...\n");
+            RtmpOpenState();
+        }
     }
     copy_text(s_cStrem, sizeof s_cStrem, UserSetGet(UsrBits::RtmpOnOff) ? "1" : "0");
 }

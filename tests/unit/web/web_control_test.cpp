@@ -415,6 +415,19 @@ TEST_F(WebControl, StreamOnOffSavesThenSwitchesPublishing) {
     EXPECT_EQ(frames[1].cmd, 0x67);
 }
 
+TEST_F(WebControl, StreamOnWithoutAReadableDestinationIsRefused) {
+    strcpy(g_stUrl.rtmp_url, "rtmp://keep/live/x");
+    ST_RTMP_URL before = g_stUrl;
+    RtmpUrlSetDirs((dir_ + "/gone").c_str(), (dir_ + "/gone").c_str());  // the save cannot store it
+    testing::internal::CaptureStdout();
+    expect_home(request("/streamOnOff", "UserName=one&StreamAddr=rtmp%3A%2F%2Fh%2Flive%2Fone"));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(UserSetGet(UsrBits::RtmpOnOff), 0);
+    EXPECT_EQ(emRtmpState.load(), State_Rtmp_Init);
+    EXPECT_EQ(memcmp(&g_stUrl, &before, sizeof before), 0);
+    EXPECT_STREQ(s_cStrem, "0");
+}
+
 TEST_F(WebControl, RtmpUrlReadLoadsTheCurrentDestination) {
     UserSetPut(UsrBits::RtmpIndex, 5);
     testing::internal::CaptureStdout();
