@@ -174,7 +174,8 @@ int SendVideoSpsPps(uint8_t *pps, int pps_len, uint8_t *sps, int sps_len, uint32
 }
 
 int SendH264Packet(uint8_t *data, uint32_t size, int bIsKeyFrame, uint32_t timestamp) {
-    if (!data || size < 11) {
+    // Only a missing frame fails; short NAL units (an SEI, a skipped picture) are sent.
+    if (!data) {
         printf("data == NULL && size<11\n");
         return 0;
     }
@@ -273,6 +274,8 @@ void RtmpStep(rtp_s *list, int wait_ms) {
             u8RtmpConnectOK = 0;
             emRtmpState = State_Rtmp_Idle;
         } else if (UserSetGet(UsrBits::RtmpOnOff)) {
+            // Nothing sent yet on this connection: the status follows its first send.
+            g_pub.iRet = 0;
             u8RtmpConnectOK = 1;
             emRtmpState = State_Rtmp_Send;
         } else {
