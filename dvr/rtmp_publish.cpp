@@ -348,6 +348,9 @@ void *RtmpHandle(void *p) {
         printf("ERROR!\n");
         return nullptr;
     }
-    for (;;) RtmpStep(list, 5);
+    // A frame wakes the thread at once; the time-out only bounds how late a
+    // state change is seen while no frame comes (a short one woke it 200
+    // times a second for nothing).
+    for (;;) RtmpStep(list, RTMP_IDLE_WAIT_MS);
     return nullptr;
 }

@@ -20,6 +20,7 @@ typedef struct {
 static_assert(sizeof(ST_RTMP_URL) == 788, "destination file record");
 
 #define RTMP_URL_DIR "/customer/app/url"
+#define RTMP_IDLE_WAIT_MS 50  // longest wait for a frame before the state is looked at again
 #define RTMP_URL_COUNT 8
 
 typedef enum {
