@@ -428,7 +428,8 @@ static void UartClose(void) {
     if (fd >= 0) close(fd);
 }
 
-int UartWaitMs(u64 now_us, u64 last_try_us) {
+// How long (ms) the thread may wait at `now_us`; 0 while frames or bytes wait.
+static int UartWaitMs(u64 now_us, u64 last_try_us) {
     // Frames or bytes still waiting: no wait at all.
     if (UartBagQueuePending() > 0 || UartByteQueueUsed() > 0) return 0;
     u64 wait = UartHeartDueInUs(now_us);

@@ -114,8 +114,6 @@ int RecvBagPoll(int fd);    // route at most one frame; 1 if one was taken
 // Waits in poll for bytes, and otherwise sleeps until the next beat, the end
 // of a half-received frame's quiet gap or the next try to open the port.
 void *UartDataProc(void *p);
-// How long (ms) the thread may wait at `now_us`; 0 while frames or bytes wait.
-int UartWaitMs(u64 now_us, u64 last_try_us);
 void UartSetDevPath(const char *path);  // tests: the port to open instead
 int init_ttyS(int fd);
 u64 UartMonotonicUs(void);
