@@ -68,6 +68,10 @@ protected:
         MI_ISP_ChannelAttr_t ca;
         memset(&ca, 0, sizeof ca);
         ASSERT_EQ(0, MI_ISP_CreateChannel(0, 0, &ca));
+        // These tests set exposure, gains and lens themselves: the 3A service
+        // that creating the channel started stays out of the way.
+        Cus3AEnable_t off{0, 0, 0};
+        ASSERT_EQ(0, MI_ISP_CUS3A_Enable(0, 0, &off));
         ASSERT_EQ(0, MI_ISP_StartChannel(0, 0));
         bind(kVifOut, kIspIn, fps);
         ASSERT_EQ(0, MI_VIF_EnableOutputPort(0, 0));
