@@ -995,7 +995,12 @@ void source_thread() {
             lk.unlock();
             {
                 std::lock_guard<std::mutex> pg(g_produce);
-                for (size_t i = 0; i < due.size(); ++i) produce(due[i].first, due[i].second, due_pts[i]);
+                bool running;
+                {
+                    std::lock_guard<std::mutex> g(B().mu);
+                    running = !B().paused;  // pause() may have come in between
+                }
+                for (size_t i = 0; running && i < due.size(); ++i) produce(due[i].first, due[i].second, due_pts[i]);
             }
             lk.lock();
             continue;
@@ -1189,12 +1194,21 @@ void set_scene(const SceneParams &sc) {
     B().scene = sc;
 }
 
-void pause() {
-    std::lock_guard<std::mutex> g(B().mu);
-    B().paused = true;
-    B().lockstep = false;
-    kick();
+namespace {
+// Stop the source; a frame it is making is finished first.
+void stop_source(bool lockstep, uint32_t timeout_ms) {
+    {
+        std::lock_guard<std::mutex> g(B().mu);
+        B().paused = true;
+        B().lockstep = lockstep;
+        if (lockstep) B().lockstep_ms = std::max(1u, timeout_ms);
+        kick();
+    }
+    std::lock_guard<std::mutex> pg(g_produce);
 }
+}  // namespace
+
+void pause() { stop_source(false, 0); }
 
 void resume() {
     std::lock_guard<std::mutex> g(B().mu);
@@ -1206,15 +1220,10 @@ void resume() {
 }
 
 void set_lockstep(bool on, uint32_t timeout_ms) {
-    if (!on) {
+    if (on)
+        stop_source(true, timeout_ms);
+    else
         resume();
-        return;
-    }
-    std::lock_guard<std::mutex> g(B().mu);
-    B().paused = true;
-    B().lockstep = true;
-    B().lockstep_ms = std::max(1u, timeout_ms);
-    kick();
 }
 
 uint64_t lockstep_timeouts() {
