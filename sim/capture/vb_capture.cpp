@@ -189,16 +189,19 @@ struct Board {
     bool paused = false;
     std::condition_variable cv;  // wakes the source on config changes
     uint64_t generation = 0;
-    uint32_t latency = kDefaultLatency;
-    uint32_t motor_speed = 0;
-    std::string isp_root = kDefaultIspRoot;
-    bool lockstep = false;
-    uint32_t lockstep_ms = kDefaultLockstepMs;
-    uint64_t lockstep_timeouts = 0;
     std::condition_variable answered;  // a 3A result came in
-    std::deque<IqLogEntry> iqlog;
     uint64_t iqlog_seq = 0;
-    std::vector<IqFail> iqfail;
+    // What tests set for a 3A service; reset() restores the defaults.
+    struct Options {
+        uint32_t latency = kDefaultLatency;
+        uint32_t motor_speed = 0;
+        std::string isp_root = kDefaultIspRoot;
+        bool lockstep = false;
+        uint32_t lockstep_ms = kDefaultLockstepMs;
+        uint64_t lockstep_timeouts = 0;
+        std::deque<IqLogEntry> iqlog;
+        std::vector<IqFail> iqfail;
+    } opt;
 };
 
 Board &B() {
@@ -414,16 +417,26 @@ private:
         IqLogEntry e{B().iqlog_seq++, 0, set, h.u32CtrlID, h.u32DevId, h.u32Channel, h.u32DataLen, {}, 0};
         if (h.u32DevId < kIspDevs && h.u32Channel < kIspChns) e.frame = B().isp[h.u32DevId].chn[h.u32Channel].frames;
         if (set && keep) e.bytes.assign(d, d + want);
+        // A result written is the 3A's answer to its frame, whatever the
+        // driver then makes of it.
+        if (set && h.u32DevId < kIspDevs && h.u32Channel < kIspChns) {
+            IspChn &c = B().isp[h.u32DevId].chn[h.u32Channel];
+            c.owed &= ~(h.u32CtrlID == MI_ISP_CID_AE_PARAM    ? kOweAe
+                        : h.u32CtrlID == MI_ISP_CID_AWB_PARAM ? kOweAwb
+                        : h.u32CtrlID == MI_ISP_CID_AF_PARAM  ? kOweAf
+                                                              : 0);
+            B().answered.notify_all();
+        }
         if (!armed_failure(h.u32CtrlID, &e.result)) e.result = request(set, rq);
         if (!set && keep && e.result == 0) e.bytes.assign(d, d + want);
         int r = e.result;
-        B().iqlog.push_back(std::move(e));
-        if (B().iqlog.size() > kIqLogMax) B().iqlog.pop_front();
+        B().opt.iqlog.push_back(std::move(e));
+        if (B().opt.iqlog.size() > kIqLogMax) B().opt.iqlog.pop_front();
         return r;
     }
 
     static bool armed_failure(uint32_t id, int *code) {
-        auto &v = B().iqfail;
+        auto &v = B().opt.iqfail;
         for (auto it = v.begin(); it != v.end(); ++it) {
             if (it->id != id) continue;
             *code = it->code;
@@ -448,7 +461,7 @@ private:
             if (set) return err(M, kNotSupport);
             auto *r = (MI_ISP_ROOT_PATH_T *)d;
             memset(r, 0, sizeof *r);
-            memcpy(r->strIspRoot, B().isp_root.data(), std::min(B().isp_root.size(), sizeof r->strIspRoot));
+            memcpy(r->strIspRoot, B().opt.isp_root.data(), std::min(B().opt.isp_root.size(), sizeof r->strIspRoot));
             return 0;
         }
         IspChn &c = B().isp[h.u32DevId].chn[h.u32Channel];
@@ -459,30 +472,23 @@ private:
     // The value holds from the frame `delay` frames after the latest one.
     static void later(IspChn &c, uint64_t delay, Field f, uint32_t v) { c.pending.push_back({c.frames + delay, f, v}); }
 
-    static void answered(IspChn &c, uint32_t kind) {
-        c.owed &= ~kind;
-        B().answered.notify_all();
-    }
-
     static int iq_set(IspChn &c, uint32_t cid, const void *d) {
         constexpr auto M = E_MI_MODULE_ID_ISP;
         switch (cid) {
         case MI_ISP_CID_AE_PARAM: {
             auto *r = (const CusAEResult_t *)d;
             c.last_ae = *r;
-            answered(c, kOweAe);
             if (!r->Change) return 0;
             // The sensor takes shutter and gain `latency` frames on; the ISP
             // holds its gain back to the same frame. Shutters are whole lines.
             uint32_t max_sh = frame_period_us(c.fps);
-            later(c, B().latency, kShutter, cap::whole_line_shutter(std::clamp(r->Shutter, kShutterMin, max_sh)));
-            later(c, B().latency, kSensorGain, std::clamp(r->SensorGain, 1024u, kSensorGainMax));
-            later(c, B().latency, kIspGain, std::clamp(r->IspGain, 1024u, kIspGainMax));
+            later(c, B().opt.latency, kShutter, cap::whole_line_shutter(std::clamp(r->Shutter, kShutterMin, max_sh)));
+            later(c, B().opt.latency, kSensorGain, std::clamp(r->SensorGain, 1024u, kSensorGainMax));
+            later(c, B().opt.latency, kIspGain, std::clamp(r->IspGain, 1024u, kIspGainMax));
             return 0;
         }
         case MI_ISP_CID_AWB_PARAM: {
             auto *r = (const CusAWBResult_t *)d;
-            answered(c, kOweAwb);
             if (!r->Change) return 0;
             later(c, 1, kRGain, std::clamp(r->R_gain, 1u, 16383u));
             later(c, 1, kGGain, std::clamp(r->G_gain, 1u, 16383u));
@@ -491,7 +497,6 @@ private:
         }
         case MI_ISP_CID_AF_PARAM: {
             auto *r = (const CusAfResult_t *)d;
-            answered(c, kOweAf);
             // The motor heads there during the next frame, which is still
             // exposed where the lens stood when it began.
             if (r->Change) c.motor_target = std::clamp(r->NextPos, cap::kLensMin, cap::kLensMax);
@@ -753,6 +758,7 @@ public:
 // frame. A delivered event makes the channel owe a result per enabled kind.
 void fe_event(uint32_t chn) {
     Board &b = B();
+    b.isp[0].chn[chn].owed = 0;
     if (b.fe.empty()) return;
     if (pts_now() < b.fe_hold_until) return;
     IspPollStatus ev{};
@@ -903,7 +909,7 @@ void begin_frame(IspChn &c) {
     }
     c.cur.lens_pos = c.motor;
     uint32_t dist = c.motor < c.motor_target ? c.motor_target - c.motor : c.motor - c.motor_target;
-    uint32_t move = B().motor_speed ? std::min(dist, B().motor_speed) : dist;
+    uint32_t move = B().opt.motor_speed ? std::min(dist, B().opt.motor_speed) : dist;
     c.motor = c.motor < c.motor_target ? c.motor + move : c.motor - move;
 }
 
@@ -1111,7 +1117,7 @@ std::string ctl_isp_root(const std::vector<std::string> &a) {
     if (a.size() > 2) return "error: isp-root [PATH]";
     if (a.size() == 2) set_isp_root(a[1]);
     std::lock_guard<std::mutex> g(B().mu);
-    return B().isp_root;
+    return B().opt.isp_root;
 }
 
 std::string ctl_iqlog(const std::vector<std::string> &a) {
@@ -1156,8 +1162,8 @@ std::string ctl_lockstep(const std::vector<std::string> &a) {
     if (a.size() != 1) return "error: lockstep on [TIMEOUT_MS] | off";
     std::lock_guard<std::mutex> g(B().mu);
     char b[128];
-    snprintf(b, sizeof b, "%s timeout %u timeouts %llu", B().lockstep ? "on" : "off", B().lockstep_ms,
-             (unsigned long long)B().lockstep_timeouts);
+    snprintf(b, sizeof b, "%s timeout %u timeouts %llu", B().opt.lockstep ? "on" : "off", B().opt.lockstep_ms,
+             (unsigned long long)B().opt.lockstep_timeouts);
     return b;
 }
 
@@ -1172,7 +1178,7 @@ std::string ctl_sensor(const std::vector<std::string> &a) {
         return "error: sensor [latency 1-8] [motor 0-1023]";
     }
     std::lock_guard<std::mutex> g(B().mu);
-    return "latency " + std::to_string(B().latency) + " motor " + std::to_string(B().motor_speed);
+    return "latency " + std::to_string(B().opt.latency) + " motor " + std::to_string(B().opt.motor_speed);
 }
 
 VifDriver g_vif;
@@ -1200,8 +1206,8 @@ void stop_source(bool lockstep, uint32_t timeout_ms) {
     {
         std::lock_guard<std::mutex> g(B().mu);
         B().paused = true;
-        B().lockstep = lockstep;
-        if (lockstep) B().lockstep_ms = std::max(1u, timeout_ms);
+        B().opt.lockstep = lockstep;
+        if (lockstep) B().opt.lockstep_ms = std::max(1u, timeout_ms);
         kick();
     }
     std::lock_guard<std::mutex> pg(g_produce);
@@ -1213,7 +1219,7 @@ void pause() { stop_source(false, 0); }
 void resume() {
     std::lock_guard<std::mutex> g(B().mu);
     B().paused = false;
-    B().lockstep = false;
+    B().opt.lockstep = false;
     for (auto &d : B().vif)
         for (auto &p : d.port) p.next_us = 0;
     kick();
@@ -1228,22 +1234,22 @@ void set_lockstep(bool on, uint32_t timeout_ms) {
 
 uint64_t lockstep_timeouts() {
     std::lock_guard<std::mutex> g(B().mu);
-    return B().lockstep_timeouts;
+    return B().opt.lockstep_timeouts;
 }
 
 namespace {
 // In lockstep: wait until no channel owes a result for its latest frame.
 void wait_for_3a() {
     std::unique_lock<std::mutex> lk(B().mu);
-    if (!B().lockstep) return;
+    if (!B().opt.lockstep) return;
     auto settled = [] {
         for (auto &d : B().isp)
             for (auto &c : d.chn)
                 if (c.owed) return false;
         return true;
     };
-    if (B().answered.wait_for(lk, std::chrono::milliseconds(B().lockstep_ms), settled)) return;
-    ++B().lockstep_timeouts;
+    if (B().answered.wait_for(lk, std::chrono::milliseconds(B().opt.lockstep_ms), settled)) return;
+    ++B().opt.lockstep_timeouts;
     for (auto &d : B().isp)
         for (auto &c : d.chn) c.owed = 0;
 }
@@ -1290,44 +1296,44 @@ cap::Rgb grey_card(uint32_t dev, uint32_t chn) {
 bool set_sensor_latency(uint32_t frames) {
     if (frames < 1 || frames > kMaxLatency) return false;
     std::lock_guard<std::mutex> g(B().mu);
-    B().latency = frames;
+    B().opt.latency = frames;
     return true;
 }
 
 bool set_motor_speed(uint32_t steps) {
     if (steps > cap::kLensMax) return false;
     std::lock_guard<std::mutex> g(B().mu);
-    B().motor_speed = steps;
+    B().opt.motor_speed = steps;
     return true;
 }
 
 void set_isp_root(const std::string &root) {
     std::lock_guard<std::mutex> g(B().mu);
-    B().isp_root = root;
+    B().opt.isp_root = root;
 }
 
 std::vector<IqLogEntry> iq_log(uint32_t id) {
     std::lock_guard<std::mutex> g(B().mu);
     std::vector<IqLogEntry> out;
-    for (const IqLogEntry &e : B().iqlog)
+    for (const IqLogEntry &e : B().opt.iqlog)
         if (!id || e.id == id) out.push_back(e);
     return out;
 }
 
 void iq_log_clear() {
     std::lock_guard<std::mutex> g(B().mu);
-    B().iqlog.clear();
+    B().opt.iqlog.clear();
 }
 
 void iq_fail(uint32_t id, int code, int times) {
     if (times == 0) return;
     std::lock_guard<std::mutex> g(B().mu);
-    B().iqfail.push_back({id, code, times});
+    B().opt.iqfail.push_back({id, code, times});
 }
 
 void iq_fail_clear() {
     std::lock_guard<std::mutex> g(B().mu);
-    B().iqfail.clear();
+    B().opt.iqfail.clear();
 }
 
 void fe_pause(uint32_t ms) {
@@ -1353,14 +1359,7 @@ void reset() {
     b.fe_hold_until = 0;
     b.fe_reopen = 0;
     b.paused = false;
-    b.latency = kDefaultLatency;
-    b.motor_speed = 0;
-    b.isp_root = kDefaultIspRoot;
-    b.lockstep = false;
-    b.lockstep_ms = kDefaultLockstepMs;
-    b.lockstep_timeouts = 0;
-    b.iqlog.clear();
-    b.iqfail.clear();
+    b.opt = Board::Options();
     kick();
 }
 

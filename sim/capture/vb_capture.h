@@ -32,9 +32,10 @@
 // - The scene holds a grey card (neutral, fixed in the middle of the picture);
 //   grey_card() reads the ISP output's mean R, G, B over it.
 // - Lockstep: the source stops free-running and step(N) makes N frames; after
-//   each it waits until the 3A answered it (a 0x2E06, 0x2E0A, 0x2E21 for each
-//   kind the channel has enabled, counted only when the frame's event reached
-//   an open "/dev/isp_fe"), or the timeout passed [1000 ms].
+//   each it waits until the 3A answered it (wrote a 0x2E06, 0x2E0A, 0x2E21 for
+//   each kind the channel has enabled, whatever the driver then answered;
+//   owed only when the frame's event reached an open "/dev/isp_fe"), or the
+//   timeout passed [1000 ms].
 //
 // Control-socket verbs:
 //   isp-root [PATH]                   show / set the ISP root

@@ -323,15 +323,17 @@ void compute_stats(const uint8_t *nv12, uint32_t w, uint32_t h, const AfConfig &
     histogram(yp, w, 0, 0, w, h, st->hist0);
     histogram(yp, w, w / 4, h / 4, w - w / 4 - w / 4, h - h / 4 - h / 4, st->hist1);
 
-    // AWB blocks: every other pixel of every other row; a picture narrower
-    // than the grid repeats pixels rather than leaving blocks empty.
+    // AWB blocks: a grid of samples two pixels apart (four on large
+    // pictures, still a dozen per block); a picture narrower than the grid
+    // repeats pixels rather than leaving blocks empty.
+    const uint32_t step = w >= 1024 ? 4 : 2;
     for (int by = 0; by < kAwbBlkY; ++by) {
         uint32_t y0 = std::min(h - 1, by * h / kAwbBlkY), y1 = std::max(y0 + 1, (by + 1) * h / kAwbBlkY);
         for (int bx = 0; bx < kAwbBlkX; ++bx) {
             uint32_t x0 = std::min(w - 1, bx * w / kAwbBlkX), x1 = std::max(x0 + 1, (bx + 1) * w / kAwbBlkX);
             uint32_t sum[3] = {0, 0, 0}, n = 0;
-            for (uint32_t y = y0; y < y1; y += 2)
-                for (uint32_t x = x0; x < x1; x += 2) {
+            for (uint32_t y = y0; y < y1; y += step)
+                for (uint32_t x = x0; x < x1; x += step) {
                     uint32_t rgb[3];
                     nv12_rgb(yp, uvp, w, x, y, rgb);
                     for (int c = 0; c < 3; ++c) sum[c] += rgb[c];

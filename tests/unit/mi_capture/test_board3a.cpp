@@ -430,11 +430,14 @@ TEST_F(Board3A, LockstepWaitsForEveryEnabledKindAndTheLoopCloses) {
             EXPECT_NEAR(1.0, card.r / card.g, 0.03) << "frame " << f;
             EXPECT_NEAR(1.0, card.b / card.g, 0.03) << "frame " << f;
         }
+        // A result the driver refuses is an answer all the same.
+        vb::capture::iq_fail(0x2E0A, (int)0xA0072010);
+        EXPECT_EQ(1, vb::capture::step(1));
         EXPECT_EQ(0u, vb::capture::lockstep_timeouts());
         // Each frame's answers came before the next frame.
         for (uint32_t id : {0x2E06u, 0x2E0Au, 0x2E21u}) {
             auto log = vb::capture::iq_log(id);
-            ASSERT_EQ(6u, log.size()) << std::hex << id;
+            ASSERT_EQ(7u, log.size()) << std::hex << id;
             for (size_t i = 0; i < log.size(); ++i) EXPECT_EQ(i + 1, log[i].frame) << std::hex << id;
         }
     }
