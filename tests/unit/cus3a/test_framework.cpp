@@ -28,6 +28,7 @@ using namespace ct;
 std::mutex g_mu;
 std::vector<std::string> g_calls;  // "AE init 0", "AWB run 0", "AF ctrl 105 0", ...
 ISP_AF_INIT_PARAM g_afInit;
+MI_U32 g_aeGrid[2], g_awbGrid[2];  // the grids the plug-ins were handed
 int g_ctrlAnswer = 0;  // what the ctrl slots return
 MI_S32 g_ctrlRet = 0;  // what they write into s32Ret
 
@@ -64,11 +65,19 @@ void register_probes(unsigned ch) {
     ISP_AE_INTERFACE ae = {&g_probe[0][ch],
                            [](void *p, ISP_AE_INIT_PARAM *) { return note(p, "init"), 0; },
                            [](void *p) { note(p, "release"); },
-                           [](void *p, const ISP_AE_INFO *, ISP_AE_RESULT *r) { note(p, "run"), r->Change = 0; },
+                           [](void *p, const ISP_AE_INFO *i, ISP_AE_RESULT *r) {
+                               note(p, "run");
+                               g_aeGrid[0] = i->AvgBlkX, g_aeGrid[1] = i->AvgBlkY;
+                               r->Change = 0;
+                           },
                            probe_ctrl};
     ISP_AWB_INTERFACE awb = {&g_probe[1][ch], [](void *p) { return note(p, "init"), 0; },
                              [](void *p) { note(p, "release"); },
-                             [](void *p, const ISP_AWB_INFO *, ISP_AWB_RESULT *) { note(p, "run"); }, probe_ctrl};
+                             [](void *p, const ISP_AWB_INFO *i, ISP_AWB_RESULT *) {
+                                 note(p, "run");
+                                 g_awbGrid[0] = i->AvgBlkX, g_awbGrid[1] = i->AvgBlkY;
+                             },
+                             probe_ctrl};
     ISP_AF_INTERFACE af = {&g_probe[2][ch],
                            [](void *p, ISP_AF_INIT_PARAM *ip) { return note(p, "init"), g_afInit = *ip, 0; },
                            [](void *p) { note(p, "release"); },
@@ -199,6 +208,45 @@ TEST_F(Framework, ReopenAsksEachRunningKindInOrder) {
     std::vector<std::string> want = {"AE ctrl 105 0", "AWB ctrl 105 0", "AF ctrl 105 0",
                                      "AE run 0",      "AWB run 0",      "AF run 0"};
     EXPECT_EQ(want, calls());
+}
+
+// A driver whose status runs past the statistics buffers, and a lens whose
+// range is upside down.
+MI_S32 odd_driver(MI_ISP_IQApiHeader_t *h, void *d) {
+    switch (h->u32CtrlID) {
+    case MI_ISP_CID_AE_STATUS: {
+        CusAEInfo_t st;
+        memset(&st, 0, sizeof st);
+        st.AvgBlkX = 200, st.AvgBlkY = 200;
+        memcpy(d, &st, sizeof st);
+        return 0;
+    }
+    case MI_ISP_CID_AWB_STATUS: {
+        CusAWBInfo_t st;
+        memset(&st, 0, sizeof st);
+        st.AvgBlkX = 100000, st.AvgBlkY = 90;
+        memcpy(d, &st, sizeof st);
+        return 0;
+    }
+    case MI_ISP_CID_AF_STATUS:
+        *(CusAFInfo_t *)d = {sizeof(CusAFInfo_t), 800, 100, 300};
+        return 0;
+    }
+    return MI_ISP_API_AGENT_PASS_ON;
+}
+
+TEST_F(Framework, DriverValuesAreKeptWithinTheBuffers) {
+    start();
+    ASSERT_EQ(0, MI_ISP_RegisterIspApiAgent(0, 0, nullptr, odd_driver));
+    ASSERT_EQ(1, vb::capture::step(1));
+    MI_ISP_RegisterIspApiAgent(0, 0, nullptr, nullptr);
+    EXPECT_EQ(200u, g_aeGrid[0]);
+    EXPECT_EQ(57u, g_aeGrid[1]);  // 11520 blocks at most
+    EXPECT_EQ(11520u, g_awbGrid[0]);
+    EXPECT_EQ(1u, g_awbGrid[1]);
+    EXPECT_EQ(800u, g_afInit.MinPos);
+    EXPECT_EQ(100u, g_afInit.MaxPos);
+    EXPECT_EQ(0u, g_afInit.MaxStep);
 }
 
 int threads_named(const char *name) {
