@@ -121,9 +121,7 @@ void do_ae_init(MI_U32 dev, MI_U32 ch) {
             CamOsMemRelease(st);
             return;
         }
-        ISP_AE_INIT_PARAM ip;
-        static_assert(sizeof ip == sizeof *st, "the init records share a layout");
-        memcpy(&ip, st, sizeof ip);
+        ISP_AE_INIT_PARAM ip = *st;
         ip.Size = sizeof ip;
         ae.init(ae.pdata, &ip);
         CamOsMemRelease(st);
@@ -307,10 +305,7 @@ void awb_step(MI_U32 dev, MI_U32 ch) {
     res.G_gain = st.CurGGain;
     res.B_gain = st.CurBGain;
     awb.run(awb.pdata, &info, &res);
-    CusAWBResult_t out;
-    static_assert(sizeof out == sizeof res, "the AWB result records share a layout");
-    memcpy(&out, &res, sizeof out);
-    if (MI_ISP_CUS3A_SetAwbParam(dev, ch, &out) != 0) CUS3A_STEP_ERROR("Cus3A_ProcAWB");
+    if (MI_ISP_CUS3A_SetAwbParam(dev, ch, &res) != 0) CUS3A_STEP_ERROR("Cus3A_ProcAWB");
 }
 
 void af_step(MI_U32 dev, MI_U32 ch) {
@@ -334,8 +329,7 @@ void af_step(MI_U32 dev, MI_U32 ch) {
     memset(&res, 0, sizeof res);
     res.Size = sizeof res;
     af.run(af.pdata, &info, &res);
-    CusAfResult_t out = {sizeof out, res.Change, res.NextPos};
-    if (MI_ISP_CUS3A_SetAfParam(dev, ch, &out) != 0) CUS3A_STEP_ERROR("Cus3A_ProcAF");
+    if (MI_ISP_CUS3A_SetAfParam(dev, ch, &res) != 0) CUS3A_STEP_ERROR("Cus3A_ProcAF");
 }
 
 typedef void (*StepFn)(MI_U32 dev, MI_U32 ch);

@@ -28,29 +28,8 @@ typedef struct {
     MI_U8 r, g, b;
 } ISP_AWB_SAMPLE;
 
-// The fields of CusAEInitParam_t, in the same order.
-typedef struct _isp_ae_init_param {
-    MI_U32 Size;
-    char sensor_id[32];
-    MI_U32 shutter;
-    MI_U32 shutter_step;
-    MI_U32 shutter_min;
-    MI_U32 shutter_max;
-    MI_U32 sensor_gain;
-    MI_U32 sensor_gain_min;
-    MI_U32 sensor_gain_max;
-    MI_U32 isp_gain;
-    MI_U32 isp_gain_max;
-    MI_U32 FNx10;
-    MI_U32 fps;
-    MI_U32 shutterHDRShort_step;
-    MI_U32 shutterHDRShort_min;
-    MI_U32 shutterHDRShort_max;
-    MI_U32 sensor_gainHDRShort_min;
-    MI_U32 sensor_gainHDRShort_max;
-    MI_U32 AvgBlkX;
-    MI_U32 AvgBlkY;
-} ISP_AE_INIT_PARAM;
+// The sensor state at AE start: the record the driver reports.
+typedef CusAEInitParam_t ISP_AE_INIT_PARAM;
 
 typedef struct {
     MI_U32 Size;
@@ -105,14 +84,8 @@ typedef struct {
     MI_S32 WeightY;
 } ISP_AWB_INFO;
 
-typedef struct isp_awb_result {
-    MI_U32 Size;
-    MI_U32 Change;
-    MI_U32 R_gain;
-    MI_U32 G_gain;
-    MI_U32 B_gain;
-    MI_U32 ColorTmp;
-} ISP_AWB_RESULT;
+// What the AWB step writes back, field for field.
+typedef CusAWBResult_t ISP_AWB_RESULT;
 
 typedef struct {
     MI_U32 start_x;
@@ -141,11 +114,7 @@ typedef struct {
     MI_U32 MaxPos;
 } ISP_AF_INFO;
 
-typedef struct {
-    MI_U32 Size;
-    MI_U32 Change;
-    MI_U32 NextPos;
-} ISP_AF_RESULT;
+typedef CusAfResult_t ISP_AF_RESULT;
 
 typedef struct isp_ae_interface {
     void *pdata;

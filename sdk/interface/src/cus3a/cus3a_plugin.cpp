@@ -36,6 +36,58 @@ void to_dispatch(MI_CUS3A_CtrlCmd_t *c, void *hAe, void *hAwb, void *hAf) {
                                            : DrvAlgo_IF_ApiSet(h.u32CtrlID, hAe, hAwb, hAf, nullptr, h.u32DataLen, c->pData);
 }
 
+// The ctrl slot of each kind: reopen, the kind's own id, then the
+// algorithm's dispatch with only this kind's handle.
+struct CtrlKind {
+    int kind;              // E_ALGO_TYPE_*
+    MI_U32 own_id;
+    const char *reopen;    // messages
+    const char *no_pdata;  // null: none
+    const char *no_param;
+};
+
+const CtrlKind kAeCtrl = {E_ALGO_TYPE_AE, kAeCtrlId, "[ae_ctrl] camera reopen\n",
+                          "ae_ctrl pdata error!!! NULL Pointer!!!\n", "ae_ctrl param error!!! NULL Pointer!!!\n"};
+const CtrlKind kAwbCtrl = {E_ALGO_TYPE_AWB, kAwbCtrlId, "[awb_ctrl] camera reopen\n",
+                           "awb_ctrl pdata error!!! NULL Pointer!!!\n", "awb_ctrl param error!!! NULL Pointer!!!\n"};
+const CtrlKind kAfCtrl = {E_ALGO_TYPE_AF, kAfCtrlId, "[af_ctrl] camera reopen \n", nullptr,
+                          "af_ctrl param error!!! NULL Pointer!!!\n"};
+
+int plugin_ctrl(const CtrlKind &k, void *pdata, MI_U32 cmd, void *param) {
+    if (cmd == CUS3A_CTRL_CAMERA_REOPEN) {
+        CamOsPrintf("%s", k.reopen);
+        return 0;
+    }
+    if (!pdata) {
+        if (k.no_pdata) CamOsPrintf("%s", k.no_pdata);
+        return -1;
+    }
+    if (!param) {
+        CamOsPrintf("%s", k.no_param);
+        return -1;
+    }
+    Cus3A_Priv_Data_t *s = priv(pdata);
+    auto *c = (MI_CUS3A_CtrlCmd_t *)param;
+    LX_S32 *level = k.kind == E_ALGO_TYPE_AE    ? &s->tCusAeInfo.tAeDbg.AE_DEBUG_LEVEL
+                    : k.kind == E_ALGO_TYPE_AWB ? &s->tCusAwbInfo.tAwbDbg.AWB_DEBUG_LEVEL
+                                                : &s->tCusAfInfo.tAfDbg.AF_DEBUG_LEVEL;
+    void *h = k.kind == E_ALGO_TYPE_AE    ? s->tCusAeInfo.hAe
+              : k.kind == E_ALGO_TYPE_AWB ? s->tCusAwbInfo.hAwb
+                                          : s->tCusAfInfo.hAf;
+    if (cmd == k.own_id) {
+        own_ctrl(c, level);
+        return 0;
+    }
+    if (!h) return -1;
+    to_dispatch(c, k.kind == E_ALGO_TYPE_AE ? h : nullptr, k.kind == E_ALGO_TYPE_AWB ? h : nullptr,
+                k.kind == E_ALGO_TYPE_AF ? h : nullptr);
+    return 0;
+}
+
+int VeltoAeCtrl(void *pdata, ISP_AE_CTRL_CMD cmd, void *param) { return plugin_ctrl(kAeCtrl, pdata, cmd, param); }
+int VeltoAwbCtrl(void *pdata, ISP_AWB_CTRL_CMD cmd, void *param) { return plugin_ctrl(kAwbCtrl, pdata, cmd, param); }
+int VeltoAfCtrl(void *pdata, ISP_AF_CTRL_CMD cmd, void *param) { return plugin_ctrl(kAfCtrl, pdata, cmd, param); }
+
 // ---- AE --------------------------------------------------------------------
 
 int VeltoAeInit(void *pdata, ISP_AE_INIT_PARAM *p) {
@@ -167,29 +219,6 @@ void VeltoAeRun(void *pdata, const ISP_AE_INFO *info, ISP_AE_RESULT *result) {
     result->HdrRatio = 0;
 }
 
-int VeltoAeCtrl(void *pdata, ISP_AE_CTRL_CMD cmd, void *param) {
-    if (cmd == CUS3A_CTRL_CAMERA_REOPEN) {
-        CamOsPrintf("[ae_ctrl] camera reopen\n");
-        return 0;
-    }
-    if (!pdata) {
-        CamOsPrintf("ae_ctrl pdata error!!! NULL Pointer!!!\n");
-        return -1;
-    }
-    if (!param) {
-        CamOsPrintf("ae_ctrl param error!!! NULL Pointer!!!\n");
-        return -1;
-    }
-    Cus3A_Priv_Data_t *s = priv(pdata);
-    auto *c = (MI_CUS3A_CtrlCmd_t *)param;
-    if (cmd == kAeCtrlId) {
-        own_ctrl(c, &s->tCusAeInfo.tAeDbg.AE_DEBUG_LEVEL);
-        return 0;
-    }
-    if (!s->tCusAeInfo.hAe) return -1;
-    to_dispatch(c, s->tCusAeInfo.hAe, nullptr, nullptr);
-    return 0;
-}
 
 // ---- AWB -------------------------------------------------------------------
 
@@ -251,29 +280,6 @@ void VeltoAwbRun(void *pdata, const ISP_AWB_INFO *info, ISP_AWB_RESULT *result) 
     *result = {sizeof *result, 1, g.nRgain, g.nGrgain, g.nBgain, awb.tAwbOutput.nColorTmp};
 }
 
-int VeltoAwbCtrl(void *pdata, ISP_AWB_CTRL_CMD cmd, void *param) {
-    if (cmd == CUS3A_CTRL_CAMERA_REOPEN) {
-        CamOsPrintf("[awb_ctrl] camera reopen\n");
-        return 0;
-    }
-    if (!pdata) {
-        CamOsPrintf("awb_ctrl pdata error!!! NULL Pointer!!!\n");
-        return -1;
-    }
-    if (!param) {
-        CamOsPrintf("awb_ctrl param error!!! NULL Pointer!!!\n");
-        return -1;
-    }
-    Cus3A_Priv_Data_t *s = priv(pdata);
-    auto *c = (MI_CUS3A_CtrlCmd_t *)param;
-    if (cmd == kAwbCtrlId) {
-        own_ctrl(c, &s->tCusAwbInfo.tAwbDbg.AWB_DEBUG_LEVEL);
-        return 0;
-    }
-    if (!s->tCusAwbInfo.hAwb) return -1;
-    to_dispatch(c, nullptr, s->tCusAwbInfo.hAwb, nullptr);
-    return 0;
-}
 
 // ---- AF --------------------------------------------------------------------
 
@@ -324,26 +330,6 @@ void VeltoAfRun(void *pdata, const ISP_AF_INFO *info, ISP_AF_RESULT *result) {
     result->NextPos = af.tAfOutput.FocusPos;
 }
 
-int VeltoAfCtrl(void *pdata, ISP_AF_CTRL_CMD cmd, void *param) {
-    if (cmd == CUS3A_CTRL_CAMERA_REOPEN) {
-        CamOsPrintf("[af_ctrl] camera reopen \n");
-        return 0;
-    }
-    if (!pdata) return -1;
-    if (!param) {
-        CamOsPrintf("af_ctrl param error!!! NULL Pointer!!!\n");
-        return -1;
-    }
-    Cus3A_Priv_Data_t *s = priv(pdata);
-    auto *c = (MI_CUS3A_CtrlCmd_t *)param;
-    if (cmd == kAfCtrlId) {
-        own_ctrl(c, &s->tCusAfInfo.tAfDbg.AF_DEBUG_LEVEL);
-        return 0;
-    }
-    if (!s->tCusAfInfo.hAf) return -1;
-    to_dispatch(c, nullptr, nullptr, s->tCusAfInfo.hAf);
-    return 0;
-}
 
 // The state's device and channel are written once, before the channel's
 // interface is first registered (and so before any slot can read them).
