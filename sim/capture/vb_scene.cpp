@@ -12,30 +12,45 @@ inline uint8_t clip8(int v) { return (uint8_t)(v < 0 ? 0 : v > 255 ? 255 : v); }
 
 constexpr uint32_t kCardReflectance = 128;  // of 255: a mid grey
 
-// The sensor's noise, one LSB wide: a fixed pseudo-random offset per pixel
-// and colour, in 1/65536 of a level. Rounding with it leaves no bias in the
-// mean of a flat patch, however dark.
-inline uint32_t noise(uint32_t i, int c) {
-    uint32_t h = i * 0x9E3779B1u ^ (uint32_t)(c + 1) * 0x85EBCA77u;
-    h ^= h >> 15;
-    h *= 0x2C1B3C6Du;
-    h ^= h >> 12;
-    return h & 0xFFFF;
+// The sensor's noise, one LSB wide: a fixed pseudo-random offset per pixel of
+// a tile and per colour (R, G, B, then U or V and Y of the encoding), in
+// 1/65536 of a level. Rounding with it leaves no bias in the mean of a flat
+// patch, however dark.
+constexpr uint32_t kNoisePixels = 256 * 256, kNoiseKinds = 6;
+// The noise of pixels i and i + 1 (i even): kinds of i, then of i + 1.
+const uint16_t *noise(uint32_t i) {
+    static const std::vector<uint16_t> table = [] {
+        std::vector<uint16_t> t((size_t)kNoisePixels * kNoiseKinds);
+        for (uint32_t n = 0; n < t.size(); ++n) {
+            uint32_t h = n * 0x9E3779B1u;
+            h ^= h >> 15;
+            h *= 0x2C1B3C6Du;
+            h ^= h >> 12;
+            t[n] = (uint16_t)h;
+        }
+        return t;
+    }();
+    return &table[(size_t)(i % kNoisePixels) * kNoiseKinds];
 }
 
 // Two neighbouring pixels (index i, i + 1) of reflectances `rho` (0..255)
 // seen with per-colour gains `k` (x65536), as UYVY.
 void expose_pair(const uint32_t rho[2][3], const uint32_t k[3], uint32_t i, uint8_t out[4]) {
+    const uint16_t *nz = noise(i);
     int rgb[2][3];
     for (int j = 0; j < 2; ++j)
-        for (int c = 0; c < 3; ++c)
-            rgb[j][c] = (int)std::min<uint64_t>(255, ((uint64_t)rho[j][c] * k[c] + noise(i + j, c)) >> 16);
+        for (int c = 0; c < 3; ++c) {
+            uint64_t v = ((uint64_t)rho[j][c] * k[c] + nz[j * kNoiseKinds + c]) >> 16;
+            rgb[j][c] = v > 255 ? 255 : (int)v;
+        }
     int r = rgb[0][0] + rgb[1][0], g = rgb[0][1] + rgb[1][1], b = rgb[0][2] + rgb[1][2];  // two pixels
     // The encoding to 8-bit YUV rounds with noise too.
-    out[0] = clip8(((-43 * r - 85 * g + 128 * b + (int)(noise(i, 3) >> 7)) >> 9) + 128);
-    out[1] = (uint8_t)std::min((77 * rgb[0][0] + 150 * rgb[0][1] + 29 * rgb[0][2] + (int)(noise(i, 4) >> 8)) >> 8, 255);
-    out[2] = clip8(((128 * r - 107 * g - 21 * b + (int)(noise(i, 5) >> 7)) >> 9) + 128);
-    out[3] = (uint8_t)std::min((77 * rgb[1][0] + 150 * rgb[1][1] + 29 * rgb[1][2] + (int)(noise(i + 1, 4) >> 8)) >> 8, 255);
+    int y0 = (77 * rgb[0][0] + 150 * rgb[0][1] + 29 * rgb[0][2] + (nz[4] >> 8)) >> 8;
+    int y1 = (77 * rgb[1][0] + 150 * rgb[1][1] + 29 * rgb[1][2] + (nz[kNoiseKinds + 4] >> 8)) >> 8;
+    out[0] = clip8(((-43 * r - 85 * g + 128 * b + (nz[3] >> 7)) >> 9) + 128);
+    out[1] = (uint8_t)(y0 > 255 ? 255 : y0);
+    out[2] = clip8(((128 * r - 107 * g - 21 * b + (nz[5] >> 7)) >> 9) + 128);
+    out[3] = (uint8_t)(y1 > 255 ? 255 : y1);
 }
 
 // R, G, B of the NV12 pixel (x, y), as the ISP's statistics convert it.
