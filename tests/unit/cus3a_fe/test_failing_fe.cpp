@@ -56,7 +56,9 @@ TEST(FailingFrontEnd, ThreadWaitsInsteadOfSpinning) {
     std::this_thread::sleep_for(std::chrono::seconds(2));
     const long long b = cpu_ns("3A_Proc_0");
     const std::string out = testing::internal::GetCapturedStderr();
-    EXPECT_LT(b - a, 20000000LL) << "3A thread used " << (b - a) / 1000000 << " ms of 2000";
+    // Spinning takes all of the 2 s; waiting, a few ms (more under emulation
+    // or a sanitizer, and on a loaded machine).
+    EXPECT_LT(b - a, 100000000LL) << "3A thread used " << (b - a) / 1000000 << " ms of 2000";
     // Said once, not at every retry.
     size_t first = out.find("[Cus3A_ProcRoutine] err.");
     EXPECT_NE(std::string::npos, first) << out;
