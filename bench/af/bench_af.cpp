@@ -35,7 +35,7 @@ std::vector<uint8_t> isp_picture(const SceneModel &m, uint32_t lens) {
     Exposure ex;
     ex.lens_pos = lens;
     std::vector<uint8_t> uyvy((size_t)W * H * 2), nv12((size_t)W * H * 3 / 2);
-    m.render_sensor(sc, ex, 0, 0, 29.63, W, H, uyvy.data());  // the sensor's line time, us
+    m.render_sensor(sc, ex, 0, 0, kLineNs / 1000.0, W, H, uyvy.data());
     isp_process(uyvy.data(), W, 0, 0, W, H, ex, nv12.data());
     return nv12;
 }
