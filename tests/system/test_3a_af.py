@@ -19,7 +19,7 @@ def focus_within(b, target, frames):
         made += STEP
         pos = lens(b)
         seen.append(pos)
-        assert 320 <= pos <= 700 or made <= 60, seen   # the AF keeps to its software range
+        assert 320 <= pos <= 700, seen   # the AF keeps to its software range
         near = near + STEP if abs(pos - target) <= 10 else 0
     return made, seen
 
@@ -31,7 +31,7 @@ def test_lens_follows_the_sharp_distance(board):
     assert board.vb("lockstep on 2000") == "ok"
     for target in (600, 450):
         assert board.vb("scene focus %d" % target).startswith("brightness")
-        made, seen = focus_within(board, target, 900)
+        made, seen = focus_within(board, target, 450)
         assert abs(lens(board) - target) <= 10, (target, seen)
-        assert made < 900, (target, seen)
+        assert made < 450, (target, seen)
     assert board.vb("lockstep off") == "ok"
