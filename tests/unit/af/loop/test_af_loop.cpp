@@ -103,7 +103,7 @@ TEST_F(AfLoop, ContinuousFindsTheFocusAndFollowsItWhenItMoves) {
         int within;      // frames
     };
     // The slow motor makes the AF repeat targets it has not reached.
-    const Leg legs[] = {{600, 0, 300}, {450, 0, 300}, {600, 4, 600}};
+    const Leg legs[] = {{600, 0, 300}, {450, 0, 300}, {600, 4, 300}};
     for (const Leg &l : legs) {
         SCOPED_TRACE(l.focus);
         focus(l.focus);
