@@ -93,32 +93,44 @@ AF_GETTER(Search, MI_ISP_AF_SEARCH_TYPE_t, strSearch)
 // ---- hardware setters: store first, then send -------------------------------
 
 // Records whose request layout is the stored layout byte for byte.
+static_assert(sizeof(CusAFRoiMode_t) == sizeof(MI_ISP_AF_HW_ROI_MODE_TYPE_t) && sizeof(ISP_AF_ROI_MODE_e) == 4);
 static_assert(sizeof(CusAFFilter_t) == sizeof(MI_ISP_AF_HW_FILTER_ATTR_TYPE_t));
 static_assert(sizeof(CusAFFilterSq_t) == sizeof(MI_ISP_AF_HW_FILTERSQ_TYPE_t) &&
               offsetof(CusAFFilterSq_t, u16AFTblY) == offsetof(MI_ISP_AF_HW_FILTERSQ_TYPE_t, u16AFTblY));
+static_assert(sizeof(CusAFYParam_t) == sizeof(MI_ISP_AF_HW_YPARAM_TYPE_t));
+static_assert(sizeof(CusAFSource_e) == sizeof(MI_ISP_AF_HW_SOURCE_TYPE_e));
 static_assert(sizeof(CusAFPreFilter_t) == sizeof(MI_ISP_AF_HW_PREFILTER_TYPE_t));
 static_assert(sizeof(CusAFYMap_t) == sizeof(MI_ISP_AF_HW_YMAP_TYPE_t) &&
               offsetof(CusAFYMap_t, u16YMapY) == offsetof(MI_ISP_AF_HW_YMAP_TYPE_t, u16YMapY));
 static_assert(sizeof(CusAFLdg_t) == sizeof(MI_ISP_AF_HW_LDG_TYPE_t) &&
               offsetof(CusAFLdg_t, u8FIRCurveY) == offsetof(MI_ISP_AF_HW_LDG_TYPE_t, u8FIRCurveY));
 
-template <typename Req, typename Rec>
-Req as_request(const Rec &r) {
-    static_assert(sizeof(Req) == sizeof(Rec));
-    Req q;
-    memcpy(&q, &r, sizeof q);
-    return q;
-}
-
-LX_S32 pAF_SetHWRoiMode(cam_af_handle_t *h, MI_ISP_AF_HW_ROI_MODE_TYPE_t *p) {
+// Store the record (also when the request then fails), then send it.
+template <typename Rec, typename Req>
+LX_S32 store_and_send(cam_af_handle_t *h, const Rec *p, Rec AF_USER_SETTING::*stored,
+                      MI_S32 (*send)(MI_U32, MI_U32, Req *)) {
     if (!h || !p) return -1;
-    h->UserSetting.strHWRoiMode = *p;
-    CusAFRoiMode_t r;
-    r.mode = (ISP_AF_ROI_MODE_e)p->eMode;
-    r.u32_vertical_block_number = p->u32VerticalBlockNumber;
-    return MI_ISP_CUS3A_SetAFRoiMode(h->nDev, h->nCh, &r);
+    h->UserSetting.*stored = *p;
+    static_assert(sizeof(Req) == sizeof(Rec));
+    Req r;
+    memcpy(&r, p, sizeof r);
+    return send(h->nDev, h->nCh, &r);
 }
 
+#define AF_HW_SETTER(Name, T, member, send) \
+    LX_S32 pAF_Set##Name(cam_af_handle_t *h, T *p) { return store_and_send(h, p, &AF_USER_SETTING::member, send); }
+AF_HW_SETTER(HWRoiMode, MI_ISP_AF_HW_ROI_MODE_TYPE_t, strHWRoiMode, MI_ISP_CUS3A_SetAFRoiMode)
+AF_HW_SETTER(HWFilterAttr, MI_ISP_AF_HW_FILTER_ATTR_TYPE_t, strHWFilterAttr, MI_ISP_CUS3A_SetAFFilter)
+AF_HW_SETTER(HWFilterSq, MI_ISP_AF_HW_FILTERSQ_TYPE_t, strHWFilterSq, MI_ISP_CUS3A_SetAFFilterSq)
+AF_HW_SETTER(HWYParam, MI_ISP_AF_HW_YPARAM_TYPE_t, strHWYParam, MI_ISP_CUS3A_SetAFYParam)
+AF_HW_SETTER(HWSource, MI_ISP_AF_HW_SOURCE_TYPE_e, strHWSource, MI_ISP_CUS3A_SetAFSource)
+AF_HW_SETTER(HWPreFilter, MI_ISP_AF_HW_PREFILTER_TYPE_t, strHWPreFilter, MI_ISP_CUS3A_SetAFPreFilter)
+AF_HW_SETTER(HWYMap, MI_ISP_AF_HW_YMAP_TYPE_t, strHWYMap, MI_ISP_CUS3A_SetAFYMap)
+AF_HW_SETTER(HWLdg, MI_ISP_AF_HW_LDG_TYPE_t, strHWLdg, MI_ISP_CUS3A_SetAFLdg)
+#undef AF_HW_SETTER
+
+// Window by window, the corners widened to 32 bits; the first failed request
+// ends the loop.
 LX_S32 pAF_SetHWWin(cam_af_handle_t *h, MI_ISP_AF_HW_WIN_TYPE_t *p) {
     if (!h || !p) return -1;
     h->UserSetting.strHWWin = *p;
@@ -133,55 +145,6 @@ LX_S32 pAF_SetHWWin(cam_af_handle_t *h, MI_ISP_AF_HW_WIN_TYPE_t *p) {
         if (ret != 0) return -1;
     }
     return ret;
-}
-
-LX_S32 pAF_SetHWFilterAttr(cam_af_handle_t *h, MI_ISP_AF_HW_FILTER_ATTR_TYPE_t *p) {
-    if (!h || !p) return -1;
-    h->UserSetting.strHWFilterAttr = *p;
-    CusAFFilter_t r = as_request<CusAFFilter_t>(*p);
-    return MI_ISP_CUS3A_SetAFFilter(h->nDev, h->nCh, &r);
-}
-
-LX_S32 pAF_SetHWFilterSq(cam_af_handle_t *h, MI_ISP_AF_HW_FILTERSQ_TYPE_t *p) {
-    if (!h || !p) return -1;
-    h->UserSetting.strHWFilterSq = *p;
-    CusAFFilterSq_t r = as_request<CusAFFilterSq_t>(*p);
-    return MI_ISP_CUS3A_SetAFFilterSq(h->nDev, h->nCh, &r);
-}
-
-LX_S32 pAF_SetHWYParam(cam_af_handle_t *h, MI_ISP_AF_HW_YPARAM_TYPE_t *p) {
-    if (!h || !p) return -1;
-    h->UserSetting.strHWYParam = *p;
-    CusAFYParam_t r = {p->u8R, p->u8G, p->u8B};
-    return MI_ISP_CUS3A_SetAFYParam(h->nDev, h->nCh, &r);
-}
-
-LX_S32 pAF_SetHWSource(cam_af_handle_t *h, MI_ISP_AF_HW_SOURCE_TYPE_e *p) {
-    if (!h || !p) return -1;
-    h->UserSetting.strHWSource = *p;
-    CusAFSource_e r = (CusAFSource_e)*p;
-    return MI_ISP_CUS3A_SetAFSource(h->nDev, h->nCh, &r);
-}
-
-LX_S32 pAF_SetHWPreFilter(cam_af_handle_t *h, MI_ISP_AF_HW_PREFILTER_TYPE_t *p) {
-    if (!h || !p) return -1;
-    h->UserSetting.strHWPreFilter = *p;
-    CusAFPreFilter_t r = as_request<CusAFPreFilter_t>(*p);
-    return MI_ISP_CUS3A_SetAFPreFilter(h->nDev, h->nCh, &r);
-}
-
-LX_S32 pAF_SetHWYMap(cam_af_handle_t *h, MI_ISP_AF_HW_YMAP_TYPE_t *p) {
-    if (!h || !p) return -1;
-    h->UserSetting.strHWYMap = *p;
-    CusAFYMap_t r = as_request<CusAFYMap_t>(*p);
-    return MI_ISP_CUS3A_SetAFYMap(h->nDev, h->nCh, &r);
-}
-
-LX_S32 pAF_SetHWLdg(cam_af_handle_t *h, MI_ISP_AF_HW_LDG_TYPE_t *p) {
-    if (!h || !p) return -1;
-    h->UserSetting.strHWLdg = *p;
-    CusAFLdg_t r = as_request<CusAFLdg_t>(*p);
-    return MI_ISP_CUS3A_SetAFLdg(h->nDev, h->nCh, &r);
 }
 
 // ---- restart of the search ---------------------------------------------------
