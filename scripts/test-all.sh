@@ -49,7 +49,7 @@ fi
 step "ThreadSanitizer (3A tests)"
 # The 3A framework, its plug-ins and the algorithms meet on the 3A thread and
 # on IQ-API callers' threads.
-TSAN_TESTS="ut_cus3a ut_ispalgo ut_ae ut_awb ut_af"
+TSAN_TESTS="ut_cus3a ut_ispalgo ut_ae ut_awb ut_af ut_af_loop"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIDREC_TSAN=ON -DVIDREC_BENCH=OFF -DVIDREC_WERROR=ON \
   >build-tsan.cfg.log 2>&1 || { cat build-tsan.cfg.log; exit 1; }
 # shellcheck disable=SC2086
