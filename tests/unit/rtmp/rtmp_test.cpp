@@ -131,8 +131,9 @@ TEST_F(Rtmp, KeyFrameGoesWithSequenceHeaderAndDropsWhatCameBefore) {
     video(false);  // before the first key frame: dropped, audio too
     video(true);
     video(false);
+    video(false, 6);  // a picture of skipped macroblocks: a tiny NAL unit, sent all the same
     drain();
-    ASSERT_EQ(link_.sent.size(), 3u);
+    ASSERT_EQ(link_.sent.size(), 4u);
     const Sent &seq = link_.sent[0];
     EXPECT_EQ(seq.type, 9);
     EXPECT_EQ(seq.header, 1);
@@ -148,6 +149,12 @@ TEST_F(Rtmp, KeyFrameGoesWithSequenceHeaderAndDropsWhatCameBefore) {
               (std::vector<uint8_t>{0x17, 0x01, 0, 0, 0, 0, 0, 0, 20, 0x65}));
     EXPECT_EQ(seq.ts, key.ts);
     EXPECT_EQ(link_.sent[2].body[0], 0x27);
+    EXPECT_EQ(link_.sent[3].body, (std::vector<uint8_t>{0x27, 0x01, 0, 0, 0, 0, 0, 0, 6, 0x41, 0x41, 0x41, 0x41, 0x41,
+                                                        0x41}));
+    EXPECT_EQ(emRtmpState, State_Rtmp_Send);
+    auto host = host_frames();  // "connect OK" alone: no failed send, no reconnection
+    ASSERT_EQ(host.size(), 1u);
+    EXPECT_EQ(host[0], (std::pair<uint8_t, std::vector<uint8_t>>{0x68, {0, 1}}));
 }
 
 TEST_F(Rtmp, VideoAndAudioClocksFollowNominalDurations) {
