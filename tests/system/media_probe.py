@@ -34,6 +34,16 @@ def packet_times(info, index):
             for p in info["packets"] if p["stream_index"] == index]
 
 
+def record_tracks(path):
+    """A recording's video and audio streams and their (pts, key) packets,
+    after checking they are H.264 1920x1080 and AAC-LC 48 kHz stereo."""
+    info = ffprobe(path, packets=True)
+    v, a = stream(info, "video"), stream(info, "audio")
+    assert (v["codec_name"], v["width"], v["height"]) == ("h264", 1920, 1080)
+    assert (a["codec_name"], a.get("profile"), int(a["sample_rate"]), a["channels"]) == ("aac", "LC", 48000, 2)
+    return v, a, packet_times(info, v["index"]), packet_times(info, a["index"])
+
+
 def decode_errors(path, seconds=None, extra=()):
     """What ffmpeg reports while decoding the file (empty when it decodes cleanly)."""
     argv = ["ffmpeg", "-v", "error", "-nostdin", "-i", path]

@@ -15,21 +15,13 @@
 
 #include "h264_sps.h"
 #include "mp4_record.h"
+#include "shell_output.h"
 #include "uart_proto.h"
 #include "user_setting.h"
 
 namespace {
 
-std::string sh(const std::string &cmd) {
-    std::string out;
-    FILE *p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-    return out;
-}
+std::string sh(const std::string &cmd) { return unit::shell_output(cmd); }
 
 std::vector<uint8_t> slurp(const std::string &p) {
     std::ifstream f(p, std::ios::binary);

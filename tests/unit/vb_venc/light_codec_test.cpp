@@ -3,27 +3,17 @@
 // ffmpeg decodes without an error, forced key frames included.
 #include <stdio.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
-#include <map>
 #include <memory>
 #include <string>
 
+#include "shell_output.h"
 #include "vb_venc_codec.h"
 
 namespace {
 
-std::string run(const std::string &cmd) {
-    std::string out;
-    FILE *p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-    return out;
-}
+using unit::shell_output;
 
 TEST(LightCodec, AccessUnitsDecodeAtTheChannelsSizeProfileAndGop) {
     struct Case {
@@ -65,15 +55,15 @@ TEST(LightCodec, AccessUnitsDecodeAtTheChannelsSizeProfileAndGop) {
         }
         fclose(f);
         EXPECT_EQ(keys, c.expect_keys) << c.w;
-        std::string probe = run("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                                "stream=width,height,profile,r_frame_rate,nb_read_frames -of csv=p=0 '" + path +
-                                "' 2>&1");
+        std::string probe = shell_output("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                                         "stream=width,height,profile,r_frame_rate,nb_read_frames -of csv=p=0 '" +
+                                         path + "' 2>&1");
         char expect[128];
         snprintf(expect, sizeof expect, "%s,%u,%u,30/1,12\n", c.profile_name, c.w, c.h);
         EXPECT_EQ(probe, expect);
-        EXPECT_EQ(run("ffmpeg -v error -nostdin -i '" + path + "' -f null - 2>&1"), "") << c.w;
+        EXPECT_EQ(shell_output("ffmpeg -v error -nostdin -i '" + path + "' -f null - 2>&1"), "") << c.w;
     }
-    run("rm -rf '" + dir + "'");
+    shell_output("rm -rf '" + dir + "'");
 }
 
 }  // namespace
