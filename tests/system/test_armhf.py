@@ -122,9 +122,12 @@ def test_armhf_recorder_records_publishes_and_answers_under_qemu(armhf_board):
     nums = frame_nums(units, frame_num_bits(sps))
     assert len(nums) == len(vp) and nums[0] == 0
     assert gop_breaks(nums) == [], "pictures lost by the recorder"
-    # Audio runs beside the pictures, back to back.
-    a_steps = {round((ap[i + 1][0] - ap[i][0]) * 48000) for i in range(len(ap) - 1)}
-    assert all(s >= 1024 and s % 1024 == 0 for s in a_steps), a_steps
+    # Audio runs beside the pictures, back to back: a gap only where the
+    # emulated board's audio input dropped a frame, never one the recorder lost.
+    board_drops = int(re.search(r"dropped (\d+)", b.vb("ai-stat")).group(1))
+    a_gaps = [round((ap[i + 1][0] - ap[i][0]) * 48000) for i in range(len(ap) - 1)]
+    a_gaps = [g for g in a_gaps if g != 1024]
+    assert len(a_gaps) <= board_drops, (a_gaps, board_drops)
     assert abs(ap[0][0] - vp[0][0]) <= FRAME, (ap[0], vp[0])
     assert abs((ap[-1][0] + 1024 / 48000) - (vp[-1][0] + FRAME)) <= 2 * FRAME, (ap[-1], vp[-1])
     assert decode_errors(path) == ""
