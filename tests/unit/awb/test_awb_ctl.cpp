@@ -76,14 +76,20 @@ TEST(AwbCtl, SettingsRoundTrip) {
     EXPECT_EQ(2000u, dn2.u32N2D_VsbLtScoreThd);
 
     auto st = zeroed<MI_ISP_AWB_STABILIZER_PARAM_t>(), st2 = st;
-    st = {QV_TRUE, 10, 3, 99};
+    st.bEnable = QV_TRUE;
+    st.u16GlbGainThd = 10;
+    st.u16CountThd = 3;
+    st.u16ForceTriGainThd = 99;
     EXPECT_EQ(0, set(a, 0x1809, st));
     EXPECT_EQ(0, get(a, 0x1809, st2));
     EXPECT_EQ(0, memcmp(&st, &st2, sizeof st));
 
     auto ex = zeroed<MI_ISP_AWB_ATTR_EX_TYPE_t>(), ex2 = zeroed<MI_ISP_AWB_ATTR_EX_TYPE_t>();
     ex.bExtraLightEn = QV_TRUE;
-    ex.stLightInfo[2] = {1365, 1077, 6, QV_TRUE};
+    ex.stLightInfo[2].u16WhiteRgain = 1365;
+    ex.stLightInfo[2].u16WhiteBgain = 1077;
+    ex.stLightInfo[2].u8AreaSize = 6;
+    ex.stLightInfo[2].bExclude = QV_TRUE;
     EXPECT_EQ(0, set(a, 0x1803, ex));
     EXPECT_EQ(0, get(a, 0x1803, ex2));
     EXPECT_EQ(0, memcmp(&ex, &ex2, sizeof ex));
@@ -132,7 +138,8 @@ TEST(AwbCtl, MultiLightSourceParametersAreLimitedAndRaiseTheMatrixUpdate) {
     a.run(kA);
     EXPECT_FALSE(a.out.nMultiLS_CaliCCMUpdate);
     MI_ISP_AWB_MULTILS_LS_TYPE_t m{};
-    m.bEnable = (MI_ISP_BOOL_e)5;
+    const uint32_t five = 5;  // any non-zero value enables
+    memcpy(&m.bEnable, &five, 4);
     m.u8Sensitive = 0;
     m.u8CaliStrength = 200;
     for (int j = 0; j < 9; ++j) m.u16CcmForLow[j] = m.u16CcmForHigh[j] = (uint16_t)(j == 4 ? 9000 : 1024);

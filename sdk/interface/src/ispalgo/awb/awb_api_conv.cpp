@@ -83,6 +83,16 @@ namespace {
 
 AWB_HND H(void *p) { return (AWB_HND)p; }
 
+// An enumeration field of a caller's record, read as the 32-bit value it
+// holds: callers may send values the enumeration does not name.
+template <typename E>
+LX_U32 raw(const E &e) {
+    static_assert(sizeof(E) == 4, "record enumerations are 4 bytes");
+    LX_U32 v;
+    memcpy(&v, &e, 4);
+    return v;
+}
+
 LX_S32 QueryInfoGet(void *p, LX_U32, void *d) {
     const AWB_HND h = H(p);
     auto *r = (MI_ISP_AWB_QUERY_INFO_TYPE_t *)d;
@@ -103,16 +113,16 @@ LX_S32 AttrSet(void *p, LX_U32, void *d) {
     const AWB_HND h = H(p);
     auto *r = (MI_ISP_AWB_ATTR_TYPE_t *)d;
     AWB_ATTR_PARAM_t &a = r->stAutoParaAPI;
-    h->pAWB_SetApiState(h, (AWB_API_STATE)r->eState);
-    h->pAWB_SetApiMode(h, (AWB_API_MODE)r->eOpType);
+    h->pAWB_SetApiState(h, (AWB_API_STATE)raw(r->eState));
+    h->pAWB_SetApiMode(h, (AWB_API_MODE)raw(r->eOpType));
     h->pAWB_SetConvergeSpeed(h, a.u8Speed);
     const MWB_PARAMS mwb = {r->stManualParaAPI.u16Rgain, r->stManualParaAPI.u16Grgain, r->stManualParaAPI.u16Gbgain,
                             r->stManualParaAPI.u16Bgain};
     const LX_S32 mwb_ret = h->pAWB_SetMwbAttr(h, &mwb);
-    h->pAWB_SetAwbAdvMode(h, (LX_U16)a.eAdvType);
+    h->pAWB_SetAwbAdvMode(h, (LX_U16)raw(a.eAdvType));
     h->pAWB_SetConvergeThd(h, a.u8ConvInThd, a.u8ConvOutThd);
     h->pAWB_SetGainStrength(h, a.u8RGStrength, a.u8BGStrength);
-    h->pAWB_SetAwbAlgMode(h, (AWB_ALG_MODE)a.eAlgType);
+    h->pAWB_SetAwbAlgMode(h, (AWB_ALG_MODE)raw(a.eAlgType));
     h->pAWB_SetCtLimit(h, AWB_CTLIMIT{a.stCTLimit.u16MaxRgain, a.stCTLimit.u16MinRgain, a.stCTLimit.u16MaxBgain,
                                       a.stCTLimit.u16MinBgain});
     for (LX_U16 lv = 0; lv < AWB_LV_POINTS; ++lv) {
@@ -135,8 +145,8 @@ LX_S32 AttrGet(void *p, LX_U32, void *d) {
     AWB_API_MODE md;
     h->pAWB_GetApiState(h, &st);
     h->pAWB_GetApiMode(h, &md);
-    r->eState = (MI_ISP_SM_STATE_TYPE_e)st;
-    r->eOpType = (MI_ISP_AWB_MODE_TYPE_e)md;
+    memcpy(&r->eState, &st, 4);
+    memcpy(&r->eOpType, &md, 4);
     MWB_PARAMS mwb;
     h->pAWB_GetMwbAttr(h, &mwb);
     r->stManualParaAPI = {mwb.u2Rgain, mwb.u2Grgain, mwb.u2Gbgain, mwb.u2Bgain};
@@ -146,8 +156,9 @@ LX_S32 AttrGet(void *p, LX_U32, void *d) {
     LX_U16 alg, adv;
     h->pAWB_GetAwbAlgMode(h, &alg);
     h->pAWB_GetAwbAdvMode(h, &adv);
-    a.eAlgType = (MI_ISP_AWB_ALG_TYPE_e)alg;
-    a.eAdvType = (MI_ISP_AWB_ADV_TYPE_e)adv;
+    const LX_U32 alg32 = alg, adv32 = adv;
+    memcpy(&a.eAlgType, &alg32, 4);
+    memcpy(&a.eAdvType, &adv32, 4);
     AWB_CTLIMIT lim;
     h->pAWB_GetCtLimit(h, &lim);
     a.stCTLimit = {lim.u2MaxRgain, lim.u2MinRgain, lim.u2MaxBgain, lim.u2MinBgain};
@@ -165,13 +176,13 @@ LX_S32 AttrExSet(void *p, LX_U32, void *d) {
     const AWB_HND h = H(p);
     const auto *r = (const MI_ISP_AWB_ATTR_EX_TYPE_t *)d;
     ADV_PARAMS adv{};
-    adv.bEnable = r->bExtraLightEn ? LX_TRUE : LX_FALSE;
+    adv.bEnable = raw(r->bExtraLightEn) ? LX_TRUE : LX_FALSE;
     for (int u = 0; u < AWB_USER_AREA_NUM; ++u) {
         const MI_ISP_AWB_EXTRA_LIGHT_PARAM_t &e = r->stLightInfo[u];
         adv.stUserArea[u].u2WhiteRgain = e.u16WhiteRgain;
         adv.stUserArea[u].u2WhiteBgain = e.u16WhiteBgain;
         adv.stUserArea[u].uAreaSize = e.u8AreaSize;
-        adv.stUserArea[u].bExclude = e.bExclude ? LX_TRUE : LX_FALSE;
+        adv.stUserArea[u].bExclude = raw(e.bExclude) ? LX_TRUE : LX_FALSE;
     }
     return h->pAWB_SetUserExtraArea(h, adv);
 }
@@ -196,7 +207,7 @@ LX_S32 MultiLSSet(void *p, LX_U32, void *d) {
     const AWB_HND h = H(p);
     const auto *r = (const MI_ISP_AWB_MULTILS_LS_TYPE_t *)d;
     AWB_MULTI_LS_PARAM &m = h->sMultiLS.sParam;
-    m.bEnable = r->bEnable >= 1 ? LX_TRUE : LX_FALSE;
+    m.bEnable = raw(r->bEnable) >= 1 ? LX_TRUE : LX_FALSE;
     m.uSensitive = (LX_U8)awb_clamp_u32(r->u8Sensitive, 1, 10);
     m.uCaliStrength = r->u8CaliStrength > 100 ? 100 : r->u8CaliStrength;
     for (int j = 0; j < 9; ++j) {
@@ -233,7 +244,7 @@ LX_S32 CtMwbGet(void *p, LX_U32, void *d) {
 
 LX_S32 DayNightSet(void *p, LX_U32, void *d) {
     const auto *r = (const MI_ISP_DAYNIGHT_DETECTION_TYPE_t *)d;
-    const AWB_DAYNIGHT_DETECTION_PARAM dn = {r->bEnable ? LX_TRUE : LX_FALSE, r->s32D2N_BvThd,
+    const AWB_DAYNIGHT_DETECTION_PARAM dn = {raw(r->bEnable) ? LX_TRUE : LX_FALSE, r->s32D2N_BvThd,
                                              r->u32N2D_VsbLtScoreThd};
     return H(p)->pAWB_SetDayNightDetectionParam(H(p), &dn);
 }
@@ -258,7 +269,7 @@ LX_S32 DayNightInfoGet(void *p, LX_U32, void *d) {
 
 LX_S32 StabilizerSet(void *p, LX_U32, void *d) {
     const auto *r = (const MI_ISP_AWB_STABILIZER_PARAM_t *)d;
-    const AWB_STABILIZER_PARAM s = {r->bEnable ? LX_TRUE : LX_FALSE, r->u16GlbGainThd, r->u16CountThd,
+    const AWB_STABILIZER_PARAM s = {raw(r->bEnable) ? LX_TRUE : LX_FALSE, r->u16GlbGainThd, r->u16CountThd,
                                     r->u16ForceTriGainThd};
     return H(p)->pAWB_SetStabilizer(H(p), &s);
 }
@@ -266,8 +277,11 @@ LX_S32 StabilizerSet(void *p, LX_U32, void *d) {
 LX_S32 StabilizerGet(void *p, LX_U32, void *d) {
     AWB_STABILIZER_PARAM s;
     const LX_S32 ret = H(p)->pAWB_GetStabilizer(H(p), &s);
-    *(MI_ISP_AWB_STABILIZER_PARAM_t *)d = {s.bEnable ? QV_TRUE : QV_FALSE, s.u2GlbGainThd, s.u2CountThd,
-                                           s.u2ForceTriGainThd};
+    auto *r = (MI_ISP_AWB_STABILIZER_PARAM_t *)d;
+    r->bEnable = s.bEnable ? QV_TRUE : QV_FALSE;
+    r->u16GlbGainThd = s.u2GlbGainThd;
+    r->u16CountThd = s.u2CountThd;
+    r->u16ForceTriGainThd = s.u2ForceTriGainThd;
     return ret;
 }
 

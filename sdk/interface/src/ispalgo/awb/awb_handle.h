@@ -16,7 +16,9 @@
 #define AWB_CT_HIGHPRE_NUM 19
 #define AWB_PRE_GAIN_NUM 8
 
-typedef enum {
+// The control path stores what a caller sends: the state and mode
+// enumerations hold any 32-bit value.
+typedef enum : LX_U32 {
     AWB_SM_CAL = 0,
     AWB_SM_MANUAL = 1,
     AWB_SM_CTMANUAL = 2,
@@ -26,10 +28,10 @@ typedef enum {
     AWB_SM_END = 6,
 } AWB_SM;
 
-typedef enum { AWB_API_STATE_NORMAL = 0, AWB_API_STATE_PAUSE = 1 } AWB_API_STATE;
-typedef enum { AWB_API_MODE_AUTO = 0, AWB_API_MODE_MANUAL = 1, AWB_API_MODE_CTMANUAL = 2 } AWB_API_MODE;
+typedef enum : LX_U32 { AWB_API_STATE_NORMAL = 0, AWB_API_STATE_PAUSE = 1 } AWB_API_STATE;
+typedef enum : LX_U32 { AWB_API_MODE_AUTO = 0, AWB_API_MODE_MANUAL = 1, AWB_API_MODE_CTMANUAL = 2 } AWB_API_MODE;
 
-typedef enum {
+typedef enum : LX_U32 {
     AWB_ALG_GRAYWORLD = 0,
     AWB_ALG_NORMAL = 1,
     AWB_ALG_BALANCE = 2,
@@ -37,7 +39,7 @@ typedef enum {
     AWB_ALG_NUM = 4,
 } AWB_ALG_MODE;
 
-typedef enum { AWB_ADV_DEFAULT = 0, AWB_ADV_ADVANCE = 1 } AWB_ADV_MODE;
+typedef enum : LX_U32 { AWB_ADV_DEFAULT = 0, AWB_ADV_ADVANCE = 1 } AWB_ADV_MODE;
 
 typedef enum {
     AWB_CT_HIGH_1 = 0,
