@@ -265,6 +265,10 @@ TEST(AwbCtl, UnitCalibrationMovesTheAreasAllOrNothing) {
          "Wrong Awb unit calibratoin data!!"},
         {"moves a corner below 2", cali_v4(1, {1024, 1024, 0, 0}, {2000, 939, 0, 0}), -1,
          "Wrong Awb unit calibratoin data!!"},
+        // y around 102400 scaled by 100 (102400 - 51200) / (100 - 48): the
+        // lower edges stay above 2, the upper ones leave the 16-bit plane.
+        {"moves an edge beyond 16 bits", cali_v4(2, {1024, 1024, 1013, 2090}, {1024, 1, 1024, 2}), -1,
+         "Wrong Awb unit calibratoin data!!"},
         {"version 5", [] { auto d = cali_v4(1, {1024, 1024, 0, 0}, {1066, 939, 0, 0}); d[0] = 5; return d; }(), 13,
          "Wrong Awb unit calibratoin version!!"},
         {"header cut", std::vector<uint8_t>(19, 4), 14, nullptr},

@@ -116,7 +116,7 @@ bool read_iq(AWB_HND h, ISP_DBGBUF_HANDLE iq) {
     memcpy(p.stAwbLightArea, ct_area, sizeof p.stAwbLightArea);
     for (int i = 0; i < AWB_CT_NUM; ++i) {
         const AWB_LIGHT_AREA &a = p.stAwbLightArea[i];
-        if (a.P0_X + a.P3_X == 0 || a.P0_Y + a.P1_Y == 0) {
+        if ((LX_S64)a.P0_X + a.P3_X == 0 || (LX_S64)a.P0_Y + a.P1_Y == 0) {
             CamOsPrintf("[AwbInit] light area %d has no mid-point\n", i);
             return false;
         }
@@ -509,7 +509,8 @@ void print_frame(AWB_HND h) {
             CamOsPrintf("%s", s.head);
             for (int i = 0; i < AWB_CT_NUM; ++i) {
                 const AWB_LIGHT_AREA &a = s.a[i];
-                CamOsPrintf(s.fmt, i, (int)a.P0_X, (int)a.P0_Y, (int)(a.P3_X - a.P0_X), (int)(a.P0_Y - a.P1_Y));
+                CamOsPrintf(s.fmt, i, (int)a.P0_X, (int)a.P0_Y, (int)((LX_S64)a.P3_X - a.P0_X),
+                            (int)((LX_S64)a.P0_Y - a.P1_Y));
             }
         }
     }
@@ -535,7 +536,7 @@ void pAWB_Process(AWB_HND h) {
 
 void pAWB_BuildCtCurveGains(AWB_HND h, const AWB_LIGHT_AREA *areas) {
     for (int i = 0; i < AWB_CT_NUM; ++i) {
-        const LX_S32 sx = areas[i].P0_X + areas[i].P3_X, sy = areas[i].P0_Y + areas[i].P1_Y;
+        const LX_S64 sx = (LX_S64)areas[i].P0_X + areas[i].P3_X, sy = (LX_S64)areas[i].P0_Y + areas[i].P1_Y;
         h->AwbParam.stAwbCtCurve[i].u2Rgain = (LX_U16)(sx ? 204800 / sx : 0);
         h->AwbParam.stAwbCtCurve[i].u2Bgain = (LX_U16)(sy ? 204800 / sy : 0);
     }

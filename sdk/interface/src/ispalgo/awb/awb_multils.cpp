@@ -1,6 +1,7 @@
 // AWB refinements: the reference white point and the colour-correction
 // matrix bent toward a corner matrix when a scene holds two light sources;
 // the unit calibration that moves the golden light areas onto this module.
+#include <stdint.h>
 #include <string.h>
 
 #include "awb_handle.h"
@@ -165,8 +166,10 @@ void pAWB_MultiLS_CaliCcmCalc(AWB_HND h) {
     i.bApiCcmUpdate = LX_FALSE;
 }
 
+// Saturates to 32 bits; the caller refuses what lies outside the plane.
 LX_S32 pAWB_GetAreaOffset(AWB_HND, LX_S32 PArea, LX_S32 PDefault, LX_S32 PCali, LX_S32 Ratio) {
-    return PCali + (LX_S32)(((LX_S64)Ratio * (PArea - PDefault)) / 100);
+    const LX_S64 v = PCali + ((LX_S64)Ratio * ((LX_S64)PArea - PDefault)) / 100;
+    return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : (LX_S32)v;
 }
 
 LX_S32 pAWB_CaliLightArea(AWB_HND h, AWB_LIGHT_AREA *area, LX_S32 DefaultRG_H, LX_S32 DefaultBG_H, LX_S32 CaliRG_H,
@@ -178,7 +181,9 @@ LX_S32 pAWB_CaliLightArea(AWB_HND h, AWB_LIGHT_AREA *area, LX_S32 DefaultRG_H, L
     for (int k = 0; k < 8; ++k) {
         moved[k] = k % 2 == 0 ? pAWB_GetAreaOffset(h, c[k], DefaultRG_H, CaliRG_H, X_Ratio)
                               : pAWB_GetAreaOffset(h, c[k], DefaultBG_H, CaliBG_H, Y_Ratio);
-        if (moved[k] < 2) return -1;
+        // Below 2 the area would vanish; beyond 16 bits it leaves the plane the
+        // areas are set and read in.
+        if (moved[k] < 2 || moved[k] > 0xFFFF) return -1;
     }
     memcpy(c, moved, sizeof moved);
     return 0;

@@ -21,22 +21,24 @@ WhitePoint white_point(const ISP_AWB_AVGS &b) {
     return {(LX_S32)((d * b.uAvgR) >> 8), (LX_S32)((d * b.uAvgB) >> 8)};
 }
 
-// The edge test runs in 64 bits: coordinates from the control path may be
-// large enough for the slope product to leave 32 bits.
-bool in_area(const AWB_LIGHT_AREA &a, LX_S32 x, LX_S32 y) {
-    if (a.P1_X != a.P0_X && a.P1_Y != a.P0_Y) {
-        const LX_S64 slope = ((LX_S64)(a.P1_X - a.P0_X) * 1024) / (a.P1_Y - a.P0_Y);
-        if (a.P0_X + ((LX_S64)(y - a.P0_Y) * slope) / 1024 > x) return false;
-    } else if (a.P1_X == a.P0_X && a.P0_X > x) {
+// The edge test runs in 64 bits: light areas from the IQ file or the control
+// path may hold any 32-bit coordinates.
+bool in_area(const AWB_LIGHT_AREA &a, LX_S64 x, LX_S64 y) {
+    const LX_S64 p0x = a.P0_X, p0y = a.P0_Y, p1x = a.P1_X, p1y = a.P1_Y;
+    const LX_S64 p2x = a.P2_X, p2y = a.P2_Y, p3x = a.P3_X, p3y = a.P3_Y;
+    if (p1x != p0x && p1y != p0y) {
+        const LX_S64 slope = ((p1x - p0x) * 1024) / (p1y - p0y);
+        if (p0x + ((y - p0y) * slope) / 1024 > x) return false;
+    } else if (p1x == p0x && p0x > x) {
         return false;
     }
-    if (a.P3_X != a.P2_X && a.P3_Y != a.P2_Y) {
-        const LX_S64 slope = ((LX_S64)(a.P3_X - a.P2_X) * 1024) / (a.P3_Y - a.P2_Y);
-        if (x > a.P2_X + ((LX_S64)(y - a.P2_Y) * slope) / 1024) return false;
-    } else if (a.P3_X == a.P2_X && x > a.P2_X) {
+    if (p3x != p2x && p3y != p2y) {
+        const LX_S64 slope = ((p3x - p2x) * 1024) / (p3y - p2y);
+        if (x > p2x + ((y - p2y) * slope) / 1024) return false;
+    } else if (p3x == p2x && x > p2x) {
         return false;
     }
-    return a.P1_Y <= y && y <= a.P0_Y;
+    return p1y <= y && y <= p0y;
 }
 
 void accumulate(AWB_LIGHT_COUNT &c, LX_U32 w, const ISP_AWB_AVGS &b) {
@@ -113,8 +115,8 @@ void to_ct_params(const AWB_LIGHT_AREA *areas, LX_U16 *out) {
         const AWB_LIGHT_AREA &a = areas[i];
         out[4 * i + 0] = (LX_U16)a.P0_X;
         out[4 * i + 1] = (LX_U16)a.P0_Y;
-        out[4 * i + 2] = (LX_U16)(a.P3_X - a.P0_X);
-        out[4 * i + 3] = (LX_U16)(a.P0_Y - a.P1_Y);
+        out[4 * i + 2] = (LX_U16)((LX_S64)a.P3_X - a.P0_X);
+        out[4 * i + 3] = (LX_U16)((LX_S64)a.P0_Y - a.P1_Y);
     }
 }
 
@@ -159,7 +161,7 @@ void pAWB_UpdateLightAeraHighPrecision(AWB_HND h) {
         if (j + 1 == AWB_CT_NUM) break;
         const LX_S32 *a = &src[j].P0_X, *b = &src[j + 1].P0_X;
         LX_S32 *m = &p.stAwbLightAreaHighPreTotal[2 * j + 1].P0_X;
-        for (int k = 0; k < 8; ++k) m[k] = (a[k] + b[k]) / 2;
+        for (int k = 0; k < 8; ++k) m[k] = (LX_S32)(((LX_S64)a[k] + b[k]) / 2);
     }
 }
 
