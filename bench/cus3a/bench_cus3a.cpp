@@ -19,18 +19,13 @@
 #include "vb.h"
 #include "vb_capture.h"
 #include "vb_scene.h"
+#include "bench_board_stats.h"
 
 namespace {
 
 using namespace vb::cap;
+using namespace benchref;
 constexpr uint32_t W = 1920, H = 1080;
-constexpr double kFrameS = 1.0 / 30;
-
-double thread_cpu_s() {
-    timespec ts;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
 
 // Seconds on a CPU of the named thread of this process (-1: no such thread).
 double named_thread_cpu_s(const char *name) {
@@ -47,36 +42,9 @@ double named_thread_cpu_s(const char *name) {
     return s;
 }
 
-double stats_s_per_frame() {
-    static double v = [] {
-        SceneModel m;
-        SceneParams sc;
-        Exposure ex;
-        std::vector<uint8_t> uyvy((size_t)W * H * 2), nv12((size_t)W * H * 3 / 2);
-        m.render_sensor(sc, ex, 0, 0, kLineNs / 1000.0, W, H, uyvy.data());
-        isp_process(uyvy.data(), W, 0, 0, W, H, ex, nv12.data());
-        AfConfig af = default_af_config();
-        static Stats s;
-        const int n = 30;
-        double t0 = thread_cpu_s();
-        for (int i = 0; i < n; ++i) {
-            compute_stats(nv12.data(), W, H, af, &s);
-            benchmark::DoNotOptimize(&s);
-        }
-        return (thread_cpu_s() - t0) / n;
-    }();
-    return v;
-}
-
-void report(benchmark::State &st, double cpu_s, int64_t frames) {
-    const double per = cpu_s / (double)frames;
-    st.counters["pct_of_frame_30fps"] = per / kFrameS * 100.0;
-    st.counters["x_board_stats"] = per / stats_s_per_frame();
-}
-
 void BM_BoardStatistics1080p(benchmark::State &st) {
     double sum = 0;
-    for (auto _ : st) sum += stats_s_per_frame();
+    for (auto _ : st) sum += board_stats_s_per_frame();
     report(st, sum, st.iterations());
 }
 BENCHMARK(BM_BoardStatistics1080p)->Iterations(1);
