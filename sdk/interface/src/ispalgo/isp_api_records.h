@@ -1,15 +1,17 @@
 // Public records of the 3A control ids: what an IQ-API caller sends or gets
 // for each id (the dispatch checks the size, the kinds convert them). None
-// carries a pointer, so sizes are the same on every build.
+// carries a pointer, so sizes are the same on every build. Enumerations are
+// 32-bit with a fixed type: a caller may send any value, and reading one that
+// names no member must not be undefined.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
 
 #include "mi_isp_3a_datatype.h"
 
-typedef enum { QV_FALSE = 0, QV_TRUE = 1 } MI_ISP_BOOL_e;
-typedef enum { QV_ISP_STATE_NORMAL = 0, QV_ISP_STATE_PAUSE = 1 } MI_ISP_SM_STATE_TYPE_e;
-typedef enum { QV_OP_TYP_AUTO = 0, QV_OP_TYP_MANUAL = 1 } MI_ISP_OP_TYPE_e;
+typedef enum : uint32_t { QV_FALSE = 0, QV_TRUE = 1 } MI_ISP_BOOL_e;
+typedef enum : uint32_t { QV_ISP_STATE_NORMAL = 0, QV_ISP_STATE_PAUSE = 1 } MI_ISP_SM_STATE_TYPE_e;
+typedef enum : uint32_t { QV_OP_TYP_AUTO = 0, QV_OP_TYP_MANUAL = 1 } MI_ISP_OP_TYPE_e;
 
 // ---- AE ----------------------------------------------------------------------
 typedef struct {
@@ -41,7 +43,7 @@ typedef struct {
     uint32_t u32Grad;
 } MI_ISP_AE_EV_COMP_TYPE_t;
 
-typedef enum {
+typedef enum : uint32_t {
     QV_AE_MODE_A = 0,
     QV_AE_MODE_AV = 1,
     QV_AE_MODE_SV = 2,
@@ -94,7 +96,7 @@ typedef struct {
     MI_ISP_AE_EXPO_POINT_TYPE_t stExpoTbl[16];
 } MI_ISP_AE_EXPO_TABLE_TYPE_t;
 
-typedef enum {
+typedef enum : uint32_t {
     QV_AE_WEIGHT_AVERAGE = 0,
     QV_AE_WEIGHT_CENTER = 1,
     QV_AE_WEIGHT_SPOT = 2,
@@ -111,14 +113,14 @@ typedef struct {
     MI_ISP_AE_WIN_WEIGHT_TBL_TYPE_t stParaAPI;
 } MI_ISP_AE_WIN_WEIGHT_TYPE_t;
 
-typedef enum {
+typedef enum : uint32_t {
     QV_AE_FLICKER_TYPE_DISABLE = 0,
     QV_AE_FLICKER_TYPE_60HZ = 1,
     QV_AE_FLICKER_TYPE_50HZ = 2,
     QV_AE_FLICKER_TYPE_AUTO = 3,
 } MI_ISP_AE_FLICKER_TYPE_e;
 
-typedef enum {
+typedef enum : uint32_t {
     QV_AE_FLICKER_TYPE_DETECT_60HZ = 0,
     QV_AE_FLICKER_TYPE_DETECT_50HZ = 1,
 } MI_ISP_AE_FLICKER_DETECT_TYPE_e;
@@ -139,7 +141,7 @@ typedef struct {
     uint16_t u16Score;
 } MI_ISP_AE_FLICKER_EX_INFO_TYPE_t;
 
-typedef enum {
+typedef enum : uint32_t {
     QV_AE_STRATEGY_BRIGHTTONE = 0,
     QV_AE_STRATEGY_DARKTONE = 1,
     QV_AE_STRATEGY_AUTO = 2,
@@ -158,8 +160,8 @@ typedef struct {
     uint32_t u32AutoSensitivity;
 } MI_ISP_AE_STRATEGY_TYPE_t;
 
-typedef enum { QV_AE_STRATEGY_EX_COUNT = 0, QV_AE_STRATEGY_EX_TARGET = 1 } MI_ISP_AE_STRATEGY_EX_MODE_e;
-typedef enum { QV_AE_STRATEGY_EX_BRIGHTTONE = 0, QV_AE_STRATEGY_EX_DARKTONE = 1 } MI_ISP_AE_STRATEGY_EX_PRIORITY_e;
+typedef enum : uint32_t { QV_AE_STRATEGY_EX_COUNT = 0, QV_AE_STRATEGY_EX_TARGET = 1 } MI_ISP_AE_STRATEGY_EX_MODE_e;
+typedef enum : uint32_t { QV_AE_STRATEGY_EX_BRIGHTTONE = 0, QV_AE_STRATEGY_EX_DARKTONE = 1 } MI_ISP_AE_STRATEGY_EX_PRIORITY_e;
 
 typedef struct {
     MI_ISP_BOOL_e bEnable;
@@ -231,14 +233,14 @@ typedef struct {
     uint8_t u8SecondLSInd;
 } MI_ISP_AWB_QUERY_INFO_TYPE_t;
 
-typedef enum { QV_AWB_MODE_AUTO = 0, QV_AWB_MODE_MANUAL = 1, QV_AWB_MODE_CTMANUAL = 2 } MI_ISP_AWB_MODE_TYPE_e;
-typedef enum {
+typedef enum : uint32_t { QV_AWB_MODE_AUTO = 0, QV_AWB_MODE_MANUAL = 1, QV_AWB_MODE_CTMANUAL = 2 } MI_ISP_AWB_MODE_TYPE_e;
+typedef enum : uint32_t {
     QV_AWB_ALG_GRAYWORLD = 0,
     QV_AWB_ALG_NORMAL = 1,
     QV_AWB_ALG_BALANCE = 2,
     QV_AWB_ALG_FOCUS = 3,
 } MI_ISP_AWB_ALG_TYPE_e;
-typedef enum { QV_AWB_ADV_DEFAULT = 0, QV_AWB_ADV_ADVANCE = 1 } MI_ISP_AWB_ADV_TYPE_e;
+typedef enum : uint32_t { QV_AWB_ADV_DEFAULT = 0, QV_AWB_ADV_ADVANCE = 1 } MI_ISP_AWB_ADV_TYPE_e;
 
 typedef struct {
     uint16_t u16Rgain;
@@ -339,7 +341,7 @@ typedef struct {
 
 // ---- AF (also the AF algorithm's user setting) ------------------------------
 // The filter, pre-filter, luma map and LDG records are the driver's own.
-typedef enum { IQ_AF_ROI_MODE_NORMAL = 0, IQ_AF_ROI_MODE_MATRIX = 1 } AF_ROI_MODE_TYPE_e;
+typedef enum : uint32_t { IQ_AF_ROI_MODE_NORMAL = 0, IQ_AF_ROI_MODE_MATRIX = 1 } AF_ROI_MODE_TYPE_e;
 
 typedef struct {
     AF_ROI_MODE_TYPE_e eMode;
@@ -367,7 +369,7 @@ typedef struct {
     uint8_t u8B;
 } MI_ISP_AF_HW_YPARAM_TYPE_t;
 
-typedef enum {
+typedef enum : uint32_t {
     IQ_AF_SOURCE_FROM_SE_OBC_BF_HDR = 2,
     IQ_AF_SOURCE_FROM_SE_WBG_BF_HDR = 3,
     IQ_AF_SOURCE_FROM_ALSC_AF_HDR = 4,
@@ -382,7 +384,7 @@ typedef CusAFYMap_t MI_ISP_AF_HW_YMAP_TYPE_t;
 
 typedef CusAFLdg_t MI_ISP_AF_HW_LDG_TYPE_t;
 
-typedef enum { QV_AF_ALGO_ONESHOT = 0, QV_AF_ALGO_CONTINUOUS = 1 } MI_ISP_AF_ALGO_TYPE_e;
+typedef enum : uint32_t { QV_AF_ALGO_ONESHOT = 0, QV_AF_ALGO_CONTINUOUS = 1 } MI_ISP_AF_ALGO_TYPE_e;
 
 typedef struct {
     MI_ISP_SM_STATE_TYPE_e eState;
