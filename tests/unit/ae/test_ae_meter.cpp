@@ -1,0 +1,4 @@
+// AE metering and the scene target. (Tests arrive with the operations.)
+#include <gtest/gtest.h>
+
+#include "ae_test_support.h"
