@@ -131,7 +131,7 @@ TEST(AeControlIds, FlickerTypeToModeAndFrequency) {
     ae.h->pAE_GetFlickerMode = fakeGetFlickerMode;
     ae.h->pAE_GetFlicker = fakeGetFlicker;
     struct SetCase {
-        MI_ISP_AE_FLICKER_TYPE_e v;
+        LX_U32 v;
         LX_S32 result;
         std::vector<long> calls;
     };
@@ -140,11 +140,11 @@ TEST(AeControlIds, FlickerTypeToModeAndFrequency) {
         {QV_AE_FLICKER_TYPE_50HZ, 7, {1000000 + AE_FLICKER_MANUAL, 2000000 + BANDING_50HZ}},
         {QV_AE_FLICKER_TYPE_AUTO, 0, {1000000 + AE_FLICKER_AUTO}},
         {QV_AE_FLICKER_TYPE_DISABLE, 0, {1000000 + AE_FLICKER_DISABLE}},
-        {(MI_ISP_AE_FLICKER_TYPE_e)9, 0, {1000000 + AE_FLICKER_DISABLE}},
+        {9, 0, {1000000 + AE_FLICKER_DISABLE}},
     };
     for (const SetCase &c : sets) {
         fake = Fake{};
-        MI_ISP_AE_FLICKER_TYPE_e v = c.v;
+        LX_U32 v = c.v;
         EXPECT_EQ(c.result, Set(ae, 0x140E, &v, sizeof(v))) << c.v;
         EXPECT_EQ(c.calls, fake.calls) << c.v;
     }
@@ -152,20 +152,20 @@ TEST(AeControlIds, FlickerTypeToModeAndFrequency) {
         AE_FLICKER_MODE mode;
         int banding;
         LX_S32 result;
-        MI_ISP_AE_FLICKER_TYPE_e v;
+        LX_U32 v;
     };
     const GetCase gets[] = {
         {AE_FLICKER_AUTO, BANDING_50HZ, 0, QV_AE_FLICKER_TYPE_DISABLE},  // auto reads back as disable
         {AE_FLICKER_DISABLE, BANDING_50HZ, 0, QV_AE_FLICKER_TYPE_DISABLE},
         {AE_FLICKER_MANUAL, BANDING_50HZ, 0, QV_AE_FLICKER_TYPE_50HZ},
         {AE_FLICKER_MANUAL, BANDING_60HZ, 0, QV_AE_FLICKER_TYPE_60HZ},
-        {AE_FLICKER_MANUAL, 5, CAMERA_ERROR_NOT_SUPPORT, (MI_ISP_AE_FLICKER_TYPE_e)77},  // left as it was
+        {AE_FLICKER_MANUAL, 5, CAMERA_ERROR_NOT_SUPPORT, 77},  // left as it was
     };
     for (const GetCase &c : gets) {
         fake = Fake{};
         fake.mode = c.mode;
         fake.banding = c.banding;
-        MI_ISP_AE_FLICKER_TYPE_e v = (MI_ISP_AE_FLICKER_TYPE_e)77;
+        LX_U32 v = 77;
         EXPECT_EQ(c.result, Get(ae, 0x140E, &v, sizeof(v)));
         EXPECT_EQ(c.v, v) << c.mode << "/" << c.banding;
     }
@@ -176,7 +176,7 @@ TEST(AeControlIds, StateAndInformationIds) {
     ae.h->pAE_Pause = fakePause;
     ae.h->pAE_Resume = fakeResume;
     fake = Fake{};
-    for (MI_ISP_SM_STATE_TYPE_e s : {QV_ISP_STATE_PAUSE, QV_ISP_STATE_NORMAL, (MI_ISP_SM_STATE_TYPE_e)2})
+    for (LX_U32 s : {1u, 0u, 2u})
         EXPECT_EQ(0, Set(ae, 0x1406, &s, sizeof(s)));
     EXPECT_EQ((std::vector<long>{3000000, 4000000, 4000000}), fake.calls);
 
@@ -184,7 +184,7 @@ TEST(AeControlIds, StateAndInformationIds) {
     const int want[] = {0, 0, 0, 1, 1, 1, 9};
     for (int i = 0; i < 7; ++i) {
         ae.h->state = (AE_SM)states[i];
-        MI_ISP_SM_STATE_TYPE_e v = (MI_ISP_SM_STATE_TYPE_e)9;
+        LX_U32 v = 9;
         EXPECT_EQ(0, Get(ae, 0x1406, &v, sizeof(v)));
         EXPECT_EQ(want[i], (int)v) << states[i];
     }

@@ -61,6 +61,14 @@ LX_S32 getSame(void *ph, LX_U32, void *pd) {
 
 LX_U16 sat16(LX_U32 v) { return v > 0xFFFF ? 0xFFFF : (LX_U16)v; }
 
+// An enumeration of a record, read as the word it is: a caller may send any
+// value.
+LX_U32 raw(const void *pd) {
+    LX_U32 v;
+    memcpy(&v, pd, sizeof(v));
+    return v;
+}
+
 // ---- results ---------------------------------------------------------------------
 
 LX_S32 getHistWeightY(Hnd *h, MI_ISP_AE_HIST_WEIGHT_Y_TYPE_t *r) {
@@ -109,14 +117,14 @@ LX_S32 get1403(void *ph, LX_U32, void *pd) {
 
 LX_S32 set1404(void *ph, LX_U32, void *pd) {
     Hnd *h = (Hnd *)ph;
-    return h->pAE_SetExpMode(h, (AE_EXP_MODE) * (const MI_ISP_AE_MODE_TYPE_e *)pd);
+    return h->pAE_SetExpMode(h, (AE_EXP_MODE)raw(pd));
 }
 
 LX_S32 get1404(void *ph, LX_U32, void *pd) {
     Hnd *h = (Hnd *)ph;
-    AE_EXP_MODE m = (AE_EXP_MODE) * (MI_ISP_AE_MODE_TYPE_e *)pd;
+    AE_EXP_MODE m = (AE_EXP_MODE)raw(pd);
     const LX_S32 r = h->pAE_GetExpMode(h, &m);
-    *(MI_ISP_AE_MODE_TYPE_e *)pd = (MI_ISP_AE_MODE_TYPE_e)m;
+    *(LX_U32 *)pd = m;
     return r;
 }
 
@@ -134,16 +142,16 @@ LX_S32 getManual(void *ph, LX_U32, void *pd) {
 
 LX_S32 set1406(void *ph, LX_U32, void *pd) {
     Hnd *h = (Hnd *)ph;
-    return *(const MI_ISP_SM_STATE_TYPE_e *)pd == QV_ISP_STATE_PAUSE ? h->pAE_Pause(h) : h->pAE_Resume(h);
+    return raw(pd) == QV_ISP_STATE_PAUSE ? h->pAE_Pause(h) : h->pAE_Resume(h);
 }
 
 LX_S32 get1406(void *ph, LX_U32, void *pd) {
     Hnd *h = (Hnd *)ph;
     const LX_S32 s = h->pAE_GetSMState(h);
     if (s >= AE_SM_START && s <= AE_SM_RESUME)
-        *(MI_ISP_SM_STATE_TYPE_e *)pd = QV_ISP_STATE_NORMAL;
+        *(LX_U32 *)pd = QV_ISP_STATE_NORMAL;
     else if (s >= AE_SM_PAUSE && s <= AE_SM_EXIT)
-        *(MI_ISP_SM_STATE_TYPE_e *)pd = QV_ISP_STATE_PAUSE;
+        *(LX_U32 *)pd = QV_ISP_STATE_PAUSE;
     return CAMERA_OK;
 }
 
@@ -232,14 +240,14 @@ LX_S32 getTable(void *ph, LX_U32, void *pd) {
 
 LX_S32 set140C(void *ph, LX_U32, void *pd) {
     Hnd *h = (Hnd *)ph;
-    return h->pAE_SetAEWinWgtType(h, (AE_WIN_WGT) * (const MI_ISP_AE_WIN_WEIGHT_MODE_TYPE_e *)pd);
+    return h->pAE_SetAEWinWgtType(h, (AE_WIN_WGT)raw(pd));
 }
 
 LX_S32 get140C(void *ph, LX_U32, void *pd) {
     Hnd *h = (Hnd *)ph;
-    AE_WIN_WGT w = (AE_WIN_WGT) * (MI_ISP_AE_WIN_WEIGHT_MODE_TYPE_e *)pd;
+    AE_WIN_WGT w = (AE_WIN_WGT)raw(pd);
     const LX_S32 r = h->pAE_GetAEWinWgtType(h, &w);
-    *(MI_ISP_AE_WIN_WEIGHT_MODE_TYPE_e *)pd = (MI_ISP_AE_WIN_WEIGHT_MODE_TYPE_e)w;
+    *(LX_U32 *)pd = w;
     return r;
 }
 
@@ -259,7 +267,7 @@ LX_S32 get140D(void *ph, LX_U32 n, void *pd) {
 
 LX_S32 set140E(void *ph, LX_U32, void *pd) {
     Hnd *h = (Hnd *)ph;
-    switch (*(const MI_ISP_AE_FLICKER_TYPE_e *)pd) {
+    switch (raw(pd)) {
     case QV_AE_FLICKER_TYPE_60HZ:
         h->pAE_SetFlickerMode(h, AE_FLICKER_MANUAL);
         return h->pAE_SetFlicker(h, BANDING_60HZ);
@@ -275,7 +283,7 @@ LX_S32 set140E(void *ph, LX_U32, void *pd) {
 
 LX_S32 get140E(void *ph, LX_U32, void *pd) {
     Hnd *h = (Hnd *)ph;
-    auto *r = (MI_ISP_AE_FLICKER_TYPE_e *)pd;
+    auto *r = (LX_U32 *)pd;
     AE_FLICKER_MODE mode = AE_FLICKER_MANUAL;
     h->pAE_GetFlickerMode(h, &mode);
     if (mode != AE_FLICKER_MANUAL) {
