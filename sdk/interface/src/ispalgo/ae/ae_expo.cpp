@@ -226,6 +226,23 @@ LX_U32 clampNoted(const char *name, const char *fmt, LX_U32 v, LX_U32 lo, LX_U32
 constexpr const char *kApertureLimited = "[%s] Aperture limited to %03d, input : %03d\n";
 constexpr const char *kGainLimited = "[%s] gain limited to %04d, input : %06d\n";
 
+// Gains of a limit setter: at least 1x, at most what the hardware takes.
+// Either way the next frame works out a new exposure.
+void gainLimits(cam_ae_handle_t *h, const char *name, const char *which, LX_U32 *isp, LX_U32 *sg) {
+    const AE_EXPOVAL &e = h->strPlainLongExpo;
+    *isp = clampNoted(name, kGainLimited, *isp, 1024, UINT32_MAX);
+    *sg = clampNoted(name, kGainLimited, *sg, 1024, UINT32_MAX);
+    if (*isp > e.u4HWISPMaxGain) {
+        *isp = e.u4HWISPMaxGain;
+        CamOsPrintf("[%s] u4%sISPGain > HW : %06d\n", name, which, (int)e.u4HWISPMaxGain);
+    }
+    if (*sg > e.u4HWSensorMaxGain) {
+        *sg = e.u4HWSensorMaxGain;
+        CamOsPrintf("[%s] u4%sSensorGain > HW : %06d\n", name, which, (int)e.u4HWSensorMaxGain);
+    }
+    h->bForceReCal = LX_TRUE;
+}
+
 LX_S32 setManual(cam_ae_handle_t *h, const Side &s, LX_U16 fn, LX_U32 sg, LX_U32 isp, LX_U32 us, const char *name) {
     const AE_EXPOVAL &rec = *s.plain;
     if (sg < rec.u2HWSensorMinGain || sg > rec.u4HWSensorMaxGain || us < rec.u2HWSensorMinUS ||
@@ -567,19 +584,9 @@ LX_S32 pAE_GetMinMaxAperture(cam_ae_handle_t *h, LX_U16 *u2MinAperture, LX_U16 *
 
 LX_S32 pAE_SetMaxGains(cam_ae_handle_t *h, LX_U32 u4MaxISPGain, LX_U32 u4MaxSensorGain) {
     AE_EXPOVAL &e = h->strPlainLongExpo;
-    u4MaxISPGain = clampNoted(__func__, kGainLimited, u4MaxISPGain, 1024, UINT32_MAX);
-    u4MaxSensorGain = clampNoted(__func__, kGainLimited, u4MaxSensorGain, 1024, UINT32_MAX);
-    if (u4MaxISPGain > e.u4HWISPMaxGain) {
-        u4MaxISPGain = e.u4HWISPMaxGain;
-        CamOsPrintf("[%s] u4MaxISPGain > HW : %06d\n", __func__, (int)e.u4HWISPMaxGain);
-    }
-    if (u4MaxSensorGain > e.u4HWSensorMaxGain) {
-        u4MaxSensorGain = e.u4HWSensorMaxGain;
-        CamOsPrintf("[%s] u4MaxSensorGain > HW : %06d\n", __func__, (int)e.u4HWSensorMaxGain);
-    }
+    gainLimits(h, __func__, "Max", &u4MaxISPGain, &u4MaxSensorGain);
     e.u4MaxISPGain = u4MaxISPGain;
     e.u4MaxSensorGain = u4MaxSensorGain;
-    h->bForceReCal = LX_TRUE;
     if (dbg(h, kDbgSetting)) CamOsPrintf("[%24s] Max ISP/Sensor : %u / %u\n", __func__, u4MaxISPGain, u4MaxSensorGain);
     return 0;
 }
@@ -595,19 +602,10 @@ LX_S32 pAE_GetMaxGains(cam_ae_handle_t *h, LX_U32 *u4MaxISPGain, LX_U32 *u4MaxSe
 
 LX_S32 pAE_SetMinGains(cam_ae_handle_t *h, LX_U16 u2MinISPGain, LX_U16 u2MinSensorGain) {
     AE_EXPOVAL &e = h->strPlainLongExpo;
-    LX_U32 isp = clampNoted(__func__, kGainLimited, u2MinISPGain, 1024, UINT32_MAX);
-    LX_U32 sg = clampNoted(__func__, kGainLimited, u2MinSensorGain, 1024, UINT32_MAX);
-    if (isp > e.u4HWISPMaxGain) {
-        isp = e.u4HWISPMaxGain;
-        CamOsPrintf("[%s] u4MinISPGain > HW : %06d\n", __func__, (int)e.u4HWISPMaxGain);
-    }
-    if (sg > e.u4HWSensorMaxGain) {
-        sg = e.u4HWSensorMaxGain;
-        CamOsPrintf("[%s] u4MinSensorGain > HW : %06d\n", __func__, (int)e.u4HWSensorMaxGain);
-    }
+    LX_U32 isp = u2MinISPGain, sg = u2MinSensorGain;
+    gainLimits(h, __func__, "Min", &isp, &sg);
     e.u2MinISPGain = sat16(isp);
     e.u2MinSensorGain = sat16(sg);
-    h->bForceReCal = LX_TRUE;
     if (dbg(h, kDbgSetting))
         CamOsPrintf("[%24s] Max ISP/Sensor : %hu / %hu\n", __func__, e.u2MinISPGain, e.u2MinSensorGain);
     return 0;
@@ -866,7 +864,7 @@ LX_S32 pAE_CalApexAuto2(cam_ae_handle_t *h, LX_U8 Lower, LX_U8 Upper, AE_APEX_EX
     if (frameDbg(h, kDbgCalc))
         CamOsPrintf("[%20s][%4d] Band = %2d, (PredY/TargetY/CurY)x10 = %4u,%4u,%4u IntpBV = %6d, Delta = %6d, ResOut = "
                     "%4d,%4d,%4d,%4d\n",
-                    __func__, __LINE__, Upper, h->u4PredYx10, h->u4EVTargetx10, h->u4CurYx10[0][h->uCurYSyncIdx],
+                    __func__, __LINE__, Upper, h->u4PredYx10, h->u4EVTargetx10, h->u4CurYx10[0][h->uCurYSyncIdx % 3],
                     h->strCalLongExpo.i4TargetBV, h->i4SmoothDeltaEV, pOut->i4TVxBASE, pOut->i4SSVxBASE,
                     pOut->i4DSVxBASE, pOut->i4AVxBASE);
     return 0;
