@@ -94,6 +94,71 @@ TEST(AeMeter, CellLuminanceWeightedAndPlainMeans) {
     EXPECT_NE(0, ae.h->pAE_CalLumY(ae.h));
 }
 
+// A frame through DoAe on a 64 x 48 grid: both windows are laid out again on
+// it, and the result carries the metering.
+TEST(AeMeter, DoAeMetersAFrameOfAnotherGrid) {
+    Ae ae;
+    cam_ae_handle_t *h = ae.h;
+    std::vector<ISPAESample_t> blocks(64 * 48);
+    for (int r = 0; r < 48; ++r)
+        for (int c = 0; c < 64; ++c) blocks[r * 64 + c].y = c < 32 ? 50 : 150;
+    for (int j = 0; j < 32; ++j)
+        for (int i = 0; i < 32; ++i) h->uWghts[AE_AVERAGE][j * 32 + i] = i < 8 ? 3 : 1;
+    memset(&ae.hist, 0, sizeof(ae.hist));
+    ae.hist.u2HistY[25] = ae.hist.u2HistY[75] = 1536;
+    ae.in.AvgBlkX = 64;
+    ae.in.AvgBlkY = 48;
+    ae.in.avgs = ae.in.avgs1 = blocks.data();
+    const AE_APEX_EXPO e = h->strApexCurExpo;
+
+    ASSERT_EQ(0, ae.Frame());
+    EXPECT_EQ(750u, ae.out.CurYx10);
+    EXPECT_EQ(1000u, ae.out.AvgYx10);
+    EXPECT_EQ(1000u, ae.out.CurY1x10);  // blocks 19..44 across: half of each
+    EXPECT_EQ(1000u, ae.out.AvgY1x10);
+    EXPECT_EQ(151, ae.out.HistMaxY);
+    EXPECT_EQ(3072u, h->strAEStat.u4HistTotalPixel[1]);
+    // 16384 log2(100.0 / 47.0) = 17846 above the exposure's own BV.
+    EXPECT_EQ(17846 + e.i4TVxBASE + e.i4AVxBASE - e.i4SSVxBASE - e.i4DSVxBASE, ae.out.i4BVx16384);
+    EXPECT_EQ(513, ae.out.GMBlendRatio);
+    const AE_WIN_CFG &w1 = h->strAEStat.strWins[1];
+    EXPECT_EQ(19, w1.StartX);
+    EXPECT_EQ(45, w1.EndX);
+    EXPECT_EQ(14, w1.StartY);
+    EXPECT_EQ(33, w1.EndY);
+}
+
+// RGB-IR metering: IR histogram of 1000 pixels at 100 and 10 at 200; the
+// luminance histogram's top 1 % is taken of the IR pixel total.
+TEST(AeMeter, InfraredMeans) {
+    const std::pair<LX_U32, LX_U16> gains[] = {{1024, 1520}, {2048, 760}, {0, 1520}};
+    for (const auto &g : gains) {
+        SCOPED_TRACE(g.first);
+        Ae ae;
+        cam_ae_handle_t *h = ae.h;
+        ae.Flat(150);
+        ISPHistIR_t ir;
+        memset(&ir, 0, sizeof(ir));
+        ir.u2IRHist[100] = 1000;
+        ir.u2IRHist[200] = 10;
+        ae.in.histIR = &ir;
+        h->strRgbirParam.bEnable = 1;
+        h->strPlainLongExpo.u4ISPGain = g.first;
+        ASSERT_EQ(0, h->pAE_CalLumY(h));
+        const AE_RGBIR_SETTING &r = h->strRgbirParam;
+        EXPECT_EQ(1010u, h->strAEStat.u4IRHistTotalPixel);
+        EXPECT_EQ(200, h->uIRHistMaxY);
+        EXPECT_EQ(1020, r.u2IRAvg);
+        EXPECT_EQ(1040, r.u2IRIdx);  // |10000 x 1020 + 208930| / 10000
+        EXPECT_EQ(2010, r.u2HistIRTop);
+        EXPECT_EQ(g.second, r.u2HistYTop);
+
+        h->strRgbirParam.bEnable = 0;
+        ASSERT_EQ(0, h->pAE_CalLumY(h));
+        EXPECT_EQ(0, r.u2IRAvg + r.u2IRIdx + r.u2HistIRTop + r.u2HistYTop);
+    }
+}
+
 TEST(AeMeter, HistogramQueries) {
     struct Case {
         const char *what;
@@ -107,35 +172,41 @@ TEST(AeMeter, HistogramQueries) {
     };
     // Outputs start as 1234 (finalBin 77): a value left alone shows as that.
     const LX_S64 kOwn = -1;
+    const AE_HIST_OP P = AE_HIST_OP_ACC_PCENT, L = AE_HIST_OP_ACC_THD;
+    const AE_TONE UP = AE_TONE_DARK, DOWN = AE_TONE_BRIGHT;
+    const LX_CAM_BOOL N = LX_FALSE, Y = LX_TRUE;
+    // what, bins, op, from, skip, pcent, skipPcent, totalThd, skipThd, total,
+    //   avg10, avg40, maxY, maxCnt, finalBin, acc
     const Case cases[] = {
-        {"h[10] = 1000 from the dark end", {{10, 1000}}, AE_HIST_OP_ACC_PCENT, AE_TONE_DARK, LX_FALSE, 1000, 0, 0, 0, kOwn,
+        {"h[10] = 1000 from the dark end", {{10, 1000}}, P, UP, N, 1000, 0, 0, 0, kOwn,  //
          200, 800, 20, 1000, 20, 1234},
-        {"h[10] = 1000 from the bright end", {{10, 1000}}, AE_HIST_OP_ACC_PCENT, AE_TONE_BRIGHT, LX_FALSE, 1000, 0, 0,
-         0, kOwn, 220, 880, 21, 1000, 20, 1234},
-        {"empty, 1000 pixels expected", {}, AE_HIST_OP_ACC_PCENT, AE_TONE_DARK, LX_FALSE, 1000, 0, 0, 0, 1000, 470, 1880, 0, 0, 77, 1234},
-        {"top quarter, stops inside a bin", {{5, 100}, {50, 100}}, AE_HIST_OP_ACC_PCENT, AE_TONE_BRIGHT, LX_FALSE, 250,
-         0, 0, 0, kOwn, 1020, 4080, 101, 100, 100, 1234},
+        {"h[10] = 1000 from the bright end", {{10, 1000}}, P, DOWN, N, 1000, 0, 0, 0, kOwn,  //
+         220, 880, 21, 1000, 20, 1234},
+        {"empty, 1000 pixels expected", {}, P, UP, N, 1000, 0, 0, 0, 1000,  //
+         470, 1880, 0, 0, 77, 1234},
+        {"top quarter, stops inside a bin", {{5, 100}, {50, 100}}, P, DOWN, N, 250, 0, 0, 0, kOwn,  //
+         1020, 4080, 101, 100, 100, 1234},
         // A skip ending on a bin's edge skips that whole bin.
-        {"skip ends on a bin edge", {{0, 100}, {10, 100}}, AE_HIST_OP_ACC_PCENT, AE_TONE_DARK, LX_TRUE, 1000, 500, 0, 0,
-         kOwn, 200, 800, 0, 100, 20, 1234},
-        {"skip ends inside a bin", {{0, 100}, {10, 100}, {20, 100}}, AE_HIST_OP_ACC_PCENT, AE_TONE_DARK, LX_TRUE, 1000,
-         500, 0, 0, kOwn, 333, 1333, 0, 100, 40, 1234},
-        {"skip longer than the count is ignored", {{0, 100}, {10, 100}}, AE_HIST_OP_ACC_PCENT, AE_TONE_DARK, LX_TRUE,
-         400, 600, 0, 0, kOwn, 0, 0, 0, 100, 0, 1234},
-        {"levels up to 60", {{5, 100}, {50, 100}}, AE_HIST_OP_ACC_THD, AE_TONE_DARK, LX_FALSE, 0, 0, 60, 0, kOwn, 100, 400,
-         10, 100, 77, 500},
-        {"levels above 60", {{5, 100}, {50, 100}}, AE_HIST_OP_ACC_THD, AE_TONE_BRIGHT, LX_TRUE, 0, 0, 60, 0, kOwn, 1020,
-         4080, 101, 100, 77, 500},
-        {"levels up to 120, those below 20 skipped", {{5, 100}, {50, 100}}, AE_HIST_OP_ACC_THD, AE_TONE_DARK, LX_TRUE,
-         0, 0, 120, 20, kOwn, 1000, 4000, 10, 100, 77, 1000},
-        {"levels up to 0", {{5, 100}}, AE_HIST_OP_ACC_THD, AE_TONE_DARK, LX_FALSE, 0, 0, 0, 0, kOwn, 470, 1880, 0, 0, 77,
-         0},
-        {"levels from the top bin", {{127, 100}}, AE_HIST_OP_ACC_THD, AE_TONE_BRIGHT, LX_FALSE, 0, 0, 254, 0, kOwn, 470,
-         1880, 0, 0, 77, 0},
-        {"threshold with no pixel total", {{5, 100}, {50, 100}}, AE_HIST_OP_ACC_THD, AE_TONE_DARK, LX_FALSE, 0, 0, 60,
-         0, 0, 100, 400, 10, 100, 77, 0},
-        {"unknown operation", {{5, 100}}, (AE_HIST_OP)2, AE_TONE_DARK, LX_FALSE, 1000, 0, 0, 0, kOwn, 1234, 1234, 0, 0, 77,
-         1234},
+        {"skip ends on a bin edge", {{0, 100}, {10, 100}}, P, UP, Y, 1000, 500, 0, 0, kOwn,  //
+         200, 800, 0, 100, 20, 1234},
+        {"skip ends inside a bin", {{0, 100}, {10, 100}, {20, 100}}, P, UP, Y, 1000, 500, 0, 0, kOwn,  //
+         333, 1333, 0, 100, 40, 1234},
+        {"skip longer than the count is ignored", {{0, 100}, {10, 100}}, P, UP, Y, 400, 600, 0, 0, kOwn,  //
+         0, 0, 0, 100, 0, 1234},
+        {"levels up to 60", {{5, 100}, {50, 100}}, L, UP, N, 0, 0, 60, 0, kOwn,  //
+         100, 400, 10, 100, 77, 500},
+        {"levels above 60", {{5, 100}, {50, 100}}, L, DOWN, Y, 0, 0, 60, 0, kOwn,  //
+         1020, 4080, 101, 100, 77, 500},
+        {"levels up to 120, those below 20 skipped", {{5, 100}, {50, 100}}, L, UP, Y, 0, 0, 120, 20, kOwn,  //
+         1000, 4000, 10, 100, 77, 1000},
+        {"levels up to 0", {{5, 100}}, L, UP, N, 0, 0, 0, 0, kOwn,  //
+         470, 1880, 0, 0, 77, 0},
+        {"levels from the top bin", {{127, 100}}, L, DOWN, N, 0, 0, 254, 0, kOwn,  //
+         470, 1880, 0, 0, 77, 0},
+        {"threshold with no pixel total", {{5, 100}, {50, 100}}, L, UP, N, 0, 0, 60, 0, 0,  //
+         100, 400, 10, 100, 77, 0},
+        {"unknown operation", {{5, 100}}, (AE_HIST_OP)2, UP, N, 1000, 0, 0, 0, kOwn,  //
+         1234, 1234, 0, 0, 77, 1234},
     };
     Ae ae;
     cam_ae_handle_t *h = ae.h;

@@ -34,7 +34,9 @@ LX_S64 maxS(LX_S64 a, LX_S64 b) { return a > b ? a : b; }
 LX_S64 minS(LX_S64 a, LX_S64 b) { return a < b ? a : b; }
 LX_U32 toU32(LX_S64 v) { return v < 0 ? 0u : v > 0xFFFFFFFFll ? 0xFFFFFFFFu : (LX_U32)v; }
 
-int pointsOf(const INTP_LUT &l) { return l.u2NumOfPoints > INTP_LUT_MAX_POINTS ? INTP_LUT_MAX_POINTS : l.u2NumOfPoints; }
+int pointsOf(const INTP_LUT &l) {
+    return l.u2NumOfPoints > INTP_LUT_MAX_POINTS ? INTP_LUT_MAX_POINTS : l.u2NumOfPoints;
+}
 
 // A copy of a curve with every Y pulled toward y2 by amount (x1024).
 INTP_LUT pulled(INTP_LUT l, LX_S32 y2, LX_U32 amount) {
@@ -114,16 +116,39 @@ LX_U16 maxOf(const LX_U32 *v, LX_U16 n) {
     return m > 0xFFFF ? (LX_U16)0xFFFF : (LX_U16)m;
 }
 
-void nodeCurve(INTP_LUT *l, LX_U16 n, const LX_S32 *x, const LX_U32 *y) {
-    l->u2NumOfPoints = n;
-    for (int i = 0; i < INTP_LUT_MAX_POINTS; ++i) {
-        l->i4X[i] = x[i];
-        l->i4Y[i] = (LX_S32)y[i];
+// One side (bright or dark) of the extended strategy: in the control form a
+// node count, the nodes' BVs and four columns of values; in the handle four
+// curves over the same nodes.
+struct NodeSide {
+    LX_U16 *num;
+    LX_S32 *bv;
+    LX_U32 *col[4];
+};
+using CurveSide = INTP_LUT *[4];
+
+void toCurves(const NodeSide &n, const CurveSide &c) {
+    for (int k = 0; k < 4; ++k) {
+        c[k]->u2NumOfPoints = *n.num;
+        for (int i = 0; i < INTP_LUT_MAX_POINTS; ++i) {
+            c[k]->i4X[i] = n.bv[i];
+            c[k]->i4Y[i] = (LX_S32)n.col[k][i];
+        }
     }
 }
 
-void nodeValues(const INTP_LUT &l, LX_U32 *y) {
-    for (int i = 0; i < INTP_LUT_MAX_POINTS; ++i) y[i] = (LX_U32)l.i4Y[i];
+void toNodes(const CurveSide &c, const NodeSide &n) {
+    *n.num = c[0]->u2NumOfPoints;
+    memcpy(n.bv, c[0]->i4X, sizeof(c[0]->i4X));
+    for (int k = 0; k < 4; ++k)
+        for (int i = 0; i < INTP_LUT_MAX_POINTS; ++i) n.col[k][i] = (LX_U32)c[k]->i4Y[i];
+}
+
+NodeSide brightNodes(AE_STRATEGYEX_MI_PARAM &m) {
+    return {&m.u2BT_NodeNum, m.u4BT_NodeBV, {m.u4BT_ThdY, m.u4BT_Percentx10, m.u4BT_TargetYx10, m.u4BT_MaxOffsetDown}};
+}
+
+NodeSide darkNodes(AE_STRATEGYEX_MI_PARAM &m) {
+    return {&m.u2DT_NodeNum, m.u4DT_NodeBV, {m.u4DT_ThdY, m.u4DT_Percentx10, m.u4DT_TargetYx10, m.u4DT_MaxOffsetUp}};
 }
 
 bool badCount(const char *fn, LX_U32 n, LX_U32 lo) {
@@ -193,7 +218,9 @@ LX_U32 pAE_GetStrategyBTDT(cam_ae_handle_t *h) {
     if (h->strStrategyParam.eStrategy == AE_STGY_BRIGHTTONE) {
         AE_HIST_METERING &m = s.strBrightTone;
         m.u4StsPcent = (LX_U32)pull(Interp_LUT(m.strTotalPcentByLUT, bv), 10, s.u4BTSensitivity);
-        m.u4StsTargetx10 = (LX_U32)pull(Interp_LUT(m.strTargetByLUT, (LX_S32)h->strSceneDR.u4DR), (LX_S32)t, s.u4BTStrength);
+        // The bright-tone target curve is read at the scene's dynamic range.
+        const LX_S32 byDR = Interp_LUT(m.strTargetByLUT, (LX_S32)h->strSceneDR.u4DR);
+        m.u4StsTargetx10 = (LX_U32)pull(byDR, (LX_S32)t, s.u4BTStrength);
         const LX_U32 y = histY(h, m, m.u4StsPcent);
         m.u4CurYx10 = y;
         s.u4BTFinalTarget = toU32(ratioRound((LX_S64)m.u4StsTargetx10 * curY, y));
@@ -496,19 +523,13 @@ LX_S32 pAE_SetAEStrategyEX(cam_ae_handle_t *h, AE_STRATEGYEX_MI_PARAM *pParam) {
         return -1;
     }
     if (badCount(__func__, pParam->u2BT_NodeNum, 0) || badCount(__func__, pParam->u2DT_NodeNum, 0)) return -1;
-    const AE_STRATEGYEX_MI_PARAM &m = *pParam;
+    AE_STRATEGYEX_MI_PARAM &m = *pParam;
     AE_STRATEGYEX_PARAM &p = h->strUserParam.strStrategyExParam;
     p.bEnable = m.bEnable;
     p.eMode = m.eMode;
     p.ePriority = m.ePriority;
-    nodeCurve(&p.strBTThdY, m.u2BT_NodeNum, m.u4BT_NodeBV, m.u4BT_ThdY);
-    nodeCurve(&p.strBTPercentx10, m.u2BT_NodeNum, m.u4BT_NodeBV, m.u4BT_Percentx10);
-    nodeCurve(&p.strBTTargetx10, m.u2BT_NodeNum, m.u4BT_NodeBV, m.u4BT_TargetYx10);
-    nodeCurve(&p.strLowerBound, m.u2BT_NodeNum, m.u4BT_NodeBV, m.u4BT_MaxOffsetDown);
-    nodeCurve(&p.strDTThdY, m.u2DT_NodeNum, m.u4DT_NodeBV, m.u4DT_ThdY);
-    nodeCurve(&p.strDTPercentx10, m.u2DT_NodeNum, m.u4DT_NodeBV, m.u4DT_Percentx10);
-    nodeCurve(&p.strDTTargetx10, m.u2DT_NodeNum, m.u4DT_NodeBV, m.u4DT_TargetYx10);
-    nodeCurve(&p.strUpperBound, m.u2DT_NodeNum, m.u4DT_NodeBV, m.u4DT_MaxOffsetUp);
+    toCurves(brightNodes(m), {&p.strBTThdY, &p.strBTPercentx10, &p.strBTTargetx10, &p.strLowerBound});
+    toCurves(darkNodes(m), {&p.strDTThdY, &p.strDTPercentx10, &p.strDTTargetx10, &p.strUpperBound});
     // The largest offsets scale the blend ratio; they act at once.
     h->strStrategyEx.u2MaxOffsetDown = maxOf(m.u4BT_MaxOffsetDown, m.u2BT_NodeNum);
     h->strStrategyEx.u2MaxOffsetUp = maxOf(m.u4DT_MaxOffsetUp, m.u2DT_NodeNum);
@@ -521,23 +542,13 @@ LX_S32 pAE_GetAEStrategyEX(cam_ae_handle_t *h, AE_STRATEGYEX_MI_PARAM *pParam) {
         CamOsPrintf("[%s] Null!!\n", __func__);
         return -1;
     }
-    const AE_STRATEGYEX_PARAM &p = h->strUserParam.strStrategyExParam;
+    AE_STRATEGYEX_PARAM &p = h->strUserParam.strStrategyExParam;
     AE_STRATEGYEX_MI_PARAM &m = *pParam;
     m.bEnable = p.bEnable;
     m.eMode = p.eMode;
     m.ePriority = p.ePriority;
-    m.u2BT_NodeNum = p.strBTThdY.u2NumOfPoints;
-    memcpy(m.u4BT_NodeBV, p.strBTThdY.i4X, sizeof(m.u4BT_NodeBV));
-    nodeValues(p.strBTThdY, m.u4BT_ThdY);
-    nodeValues(p.strBTPercentx10, m.u4BT_Percentx10);
-    nodeValues(p.strBTTargetx10, m.u4BT_TargetYx10);
-    nodeValues(p.strLowerBound, m.u4BT_MaxOffsetDown);
-    m.u2DT_NodeNum = p.strDTThdY.u2NumOfPoints;
-    memcpy(m.u4DT_NodeBV, p.strDTThdY.i4X, sizeof(m.u4DT_NodeBV));
-    nodeValues(p.strDTThdY, m.u4DT_ThdY);
-    nodeValues(p.strDTPercentx10, m.u4DT_Percentx10);
-    nodeValues(p.strDTTargetx10, m.u4DT_TargetYx10);
-    nodeValues(p.strUpperBound, m.u4DT_MaxOffsetUp);
+    toNodes({&p.strBTThdY, &p.strBTPercentx10, &p.strBTTargetx10, &p.strLowerBound}, brightNodes(m));
+    toNodes({&p.strDTThdY, &p.strDTPercentx10, &p.strDTTargetx10, &p.strUpperBound}, darkNodes(m));
     return 0;
 }
 
