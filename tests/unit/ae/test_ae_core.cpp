@@ -320,4 +320,45 @@ TEST(ProcessAE, NewExposureOrSettledCount) {
     EXPECT_EQ(1, flow.calPvExpo);
 }
 
+// The whole AE on one scene, every operation its own: a table F1.6 from
+// 100 us to 33333 us and then to 16x gain, lines of 29630 ns, target 470,
+// flicker off, every metering cell at 23.5.
+TEST(DoAe, ExactFirstFramesOnAHalfBrightScene) {
+    std::string iq = aetest::ReferenceIq();
+    const std::string tbl = "16 100 1024 1024  16 33333 1024 1024  16 33333 16384 16384";
+    for (const char *item : {"DBG_AE_EXPO_TBL = ", "DBG_AE_HDR_SHORT_EXPO_TBL = "}) {
+        const size_t at = iq.find(item) + strlen(item);
+        iq.replace(at, iq.find('\n', at) - at, tbl);
+    }
+    Ae ae(iq);
+    // Blocks of 23 and 24 in turn: each cell of 2 x 2 blocks measures 23.5.
+    for (int i = 0; i < 32 * 32; ++i) {
+        const LX_U8 y = (LX_U8)(((i + i / 32) & 1) ? 24 : 23);
+        ae.blocks[i] = ISPAESample_t{y, y, y, y};
+    }
+    ae.hist.u2HistY[11] = 16955;
+    ae.hist.u2HistY[12] = 16954;
+    ae.in.FNx10 = 16;
+    ae.in.Shutter = ae.in.ShutterHDR = 33333;
+    ae.in.SensorGain = ae.in.SensorGainHDR = 1024;
+    ae.in.IspGain = ae.in.IspGainHDR = 1024;
+    ae.in.CurFPS = 30000;
+
+    ASSERT_EQ(0, ae.Frame());
+    EXPECT_EQ(235u, ae.out.CurYx10);
+    EXPECT_EQ(1u, ae.out.Change);
+    EXPECT_EQ(33305u, ae.out.Shutter);
+    EXPECT_EQ(1024u, ae.out.SensorGain);
+    EXPECT_EQ(1024u, ae.out.IspGain);
+    EXPECT_EQ(16, ae.out.FNx10);
+    EXPECT_EQ(ae.out.Shutter, ae.out.ShutterHDR);
+
+    ASSERT_EQ(0, ae.Frame());
+    EXPECT_EQ(1u, ae.out.Change);
+    EXPECT_EQ(33305u, ae.out.Shutter);
+    EXPECT_EQ(1191u, ae.out.SensorGain);  // 1.193x the light, in whole sensor-gain steps
+    EXPECT_EQ(1024u, ae.out.IspGain);
+    EXPECT_EQ(470u, ae.out.SceneTargetx10);
+}
+
 }  // namespace

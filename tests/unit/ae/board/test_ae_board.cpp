@@ -93,6 +93,7 @@ protected:
         CUS3A_EnableUserspaceAE(0, 0, 1);
         ASSERT_EQ(0, MI_ISP_RegisterIspApiAgent(0, 0, Cus3A_SetIspApiData, Cus3A_GetIspApiData));
         vb::capture::set_lockstep(true, 2000);
+        ASSERT_EQ(1, vb::capture::step(1));  // the AE is made on the first frame
     }
     void TearDown() override {
         vb::capture::set_lockstep(false);
