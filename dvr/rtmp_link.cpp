@@ -15,6 +15,8 @@
 
 namespace {
 
+constexpr uint32_t RTMP_CHUNK_OUT = 4096;  // bytes of a message per chunk we send
+
 class LibTransport : public RtmpTransport {
 public:
     int connect(const char *url) override {
@@ -45,6 +47,7 @@ public:
             free_conn();
             return RtmpConnectStreamFail;
         }
+        set_chunk_size();
         return 0;
     }
     bool connected() override { return r_ && RTMP_IsConnected(r_); }
@@ -73,6 +76,24 @@ public:
     }
 
 private:
+    // The library writes every chunk with its own send: with its default of
+    // 128 bytes a second of live video took thousands of them.
+    void set_chunk_size() {
+        RTMPPacket pkt;
+        RTMPPacket_Reset(&pkt);
+        if (!RTMPPacket_Alloc(&pkt, 4)) return;
+        const uint32_t size = RTMP_CHUNK_OUT;
+        pkt.m_body[0] = (char)(size >> 24);
+        pkt.m_body[1] = (char)(size >> 16);
+        pkt.m_body[2] = (char)(size >> 8);
+        pkt.m_body[3] = (char)size;
+        pkt.m_nBodySize = 4;
+        pkt.m_packetType = RTMP_PACKET_TYPE_CHUNK_SIZE;
+        pkt.m_nChannel = 0x02;  // protocol control
+        pkt.m_headerType = RTMP_PACKET_SIZE_LARGE;
+        if (RTMP_SendPacket(r_, &pkt, 0)) r_->m_outChunkSize = (int)size;
+        RTMPPacket_Free(&pkt);
+    }
     void free_conn() {
         RTMP_Free(r_);
         r_ = nullptr;

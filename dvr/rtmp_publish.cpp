@@ -85,8 +85,11 @@ int LoadRtmpUrl(uint8_t ucIndex, ST_RTMP_URL *out) {
     printf("ucIndex = %d\n", ucIndex);
     ST_RTMP_URL rec;
     memset(&rec, 0, sizeof rec);
-    int ret = ucIndex < RTMP_URL_COUNT ? ReadFileEx(url_file(g_absDir, ucIndex).c_str(), &rec, sizeof rec)
+    size_t got = 0;
+    int ret = ucIndex < RTMP_URL_COUNT ? ReadFileEx(url_file(g_absDir, ucIndex).c_str(), &rec, sizeof rec, &got)
                                        : FileOpenFail;
+    // A short file is refused as ReadRtmpUrl refuses it.
+    if (ret == NoErr && got != sizeof rec) ret = FileReadFail;
     rec.user_name[sizeof rec.user_name - 1] = 0;
     rec.rtmp_url[sizeof rec.rtmp_url - 1] = 0;
     if (out) memcpy(out, &rec, sizeof rec);
@@ -171,7 +174,9 @@ int SendVideoSpsPps(uint8_t *pps, int pps_len, uint8_t *sps, int sps_len, uint32
 }
 
 int SendH264Packet(uint8_t *data, uint32_t size, int bIsKeyFrame, uint32_t timestamp) {
-    if (!data || size < 11) {
+    // A picture whose macroblocks are all skipped is a NAL unit of a few
+    // bytes: only a missing one is refused.
+    if (!data || size == 0) {
         printf("data == NULL && size<11\n");
         return 0;
     }
@@ -270,6 +275,8 @@ void RtmpStep(rtp_s *list, int wait_ms) {
             u8RtmpConnectOK = 0;
             emRtmpState = State_Rtmp_Idle;
         } else if (UserSetGet(UsrBits::RtmpOnOff)) {
+            // Nothing sent yet on this connection: the status follows its first send.
+            g_pub.iRet = 0;
             u8RtmpConnectOK = 1;
             emRtmpState = State_Rtmp_Send;
         } else {
@@ -342,6 +349,9 @@ void *RtmpHandle(void *p) {
         printf("ERROR!\n");
         return nullptr;
     }
-    for (;;) RtmpStep(list, 5);
+    // A frame wakes the thread at once; the time-out only bounds how late a
+    // state change is seen while no frame comes (a short one woke it 200
+    // times a second for nothing).
+    for (;;) RtmpStep(list, RTMP_IDLE_WAIT_MS);
     return nullptr;
 }

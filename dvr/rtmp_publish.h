@@ -20,6 +20,7 @@ typedef struct {
 static_assert(sizeof(ST_RTMP_URL) == 788, "destination file record");
 
 #define RTMP_URL_DIR "/customer/app/url"
+#define RTMP_IDLE_WAIT_MS 50  // longest wait for a frame before the state is looked at again
 #define RTMP_URL_COUNT 8
 
 typedef enum {
@@ -45,6 +46,8 @@ void RtmpCloseState(void);
 // Destination files: "url/%d" relative to the working directory (ReadRtmpUrl)
 // and "/customer/app/url/%d" (the others) are the same files on the board.
 int ReadRtmpUrl(uint8_t index);
+// Both return 20 for a missing and 21 for a short file; ReadRtmpUrl then
+// leaves g_stUrl as it was.
 int LoadRtmpUrl(uint8_t ucIndex, ST_RTMP_URL *out);
 int SaveRtmpUrl(const ST_RTMP_URL *rec);
 // Writes the record to its destination file only (factory reset).

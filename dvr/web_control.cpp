@@ -160,15 +160,6 @@ void json_result(WebReply *rep, int value) {
     rep->body = buf;
 }
 
-bool dotted_bytes(const char *text, uint8_t out[4]) {
-    unsigned a, b, c, d;
-    char tail;
-    if (sscanf(text, "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4 || a > 255 || b > 255 || c > 255 || d > 255)
-        return false;
-    out[0] = (uint8_t)a, out[1] = (uint8_t)b, out[2] = (uint8_t)c, out[3] = (uint8_t)d;
-    return true;
-}
-
 void handle_save(const WebRequest &req, WebReply *rep) {
     redirect_home(rep);
     char ip[64], mask[64], gw[64], dns[64], flag[4];
@@ -202,6 +193,14 @@ void handle_save(const WebRequest &req, WebReply *rep) {
         printf("ip is invalid IPv4 ---------\n");
         return;
     }
+    uint8_t addr[12], dnsBytes[8];
+    if (allOk) {
+        NetParseIpv4(ip, addr);
+        NetParseIpv4(mask, addr + 4);
+        NetParseIpv4(gw, addr + 8);
+        NetParseIpv4(dns, dnsBytes);
+        allOk = NetCheckStatic(addr, addr + 4, addr + 8) == 0;
+    }
     if (!allOk) {
         printf("network settings are invalid, nothing applied\n");
         return;
@@ -213,13 +212,7 @@ void handle_save(const WebRequest &req, WebReply *rep) {
     copy_text(s_settings.Dns1, sizeof s_settings.Dns1, dns);
     g_NetInfoEx.ucDhcpFlag = 0;
     SaveDhcpFlag();
-    uint8_t addr[12];
-    dotted_bytes(ip, addr);
-    dotted_bytes(mask, addr + 4);
-    dotted_bytes(gw, addr + 8);
-    uint8_t dnsBytes[8];
-    dotted_bytes(dns, dnsBytes);
-    if (!dotted_bytes(s_settings.Dns2, dnsBytes + 4)) memcpy(dnsBytes + 4, g_NetInfoEx.ucDns2, 4);
+    if (!NetParseIpv4(s_settings.Dns2, dnsBytes + 4)) memcpy(dnsBytes + 4, g_NetInfoEx.ucDns2, 4);
     memcpy(g_NetInfoEx.ucIp, addr, 4);
     memcpy(g_NetInfoEx.ucMask, addr + 4, 4);
     memcpy(g_NetInfoEx.ucGateWay, addr + 8, 4);
@@ -229,9 +222,14 @@ void handle_save(const WebRequest &req, WebReply *rep) {
     Proto_SetIP(addr, sizeof addr);
     Proto_SetDns(dnsBytes, sizeof dnsBytes);
     // The interface changes once the answer has left over the old address.
+    // Applied as the numbers just stored, whatever zeros the texts carried.
     {
         std::lock_guard<std::mutex> g(g_ifMutex);
-        g_ifPending = {ip, mask, gw};
+        for (int i = 0; i < 3; ++i) {
+            char t[16];
+            snprintf(t, sizeof t, "%d.%d.%d.%d", addr[4 * i], addr[4 * i + 1], addr[4 * i + 2], addr[4 * i + 3]);
+            g_ifPending[(size_t)i] = t;
+        }
     }
     g_netWorker.Request();
 }
@@ -262,12 +260,17 @@ void toggle_stream() {
         printf("stream off...\n");
         RtmpCloseState();
     } else {
-        UserSetPut(UsrBits::RtmpOnOff, 1);
         ST_RTMP_URL u;
-        LoadRtmpUrl(s_rtmp.index, &u);
-        g_stUrl = u;
-        printf("stream on...\n");
-        RtmpOpenState();
+        int r = LoadRtmpUrl(s_rtmp.index, &u);
+        if (r != 0) {
+            // As command 102: no destination, no publishing.
+            printf("stream on refused: destination %d unreadable (%d)\n", s_rtmp.index, r);
+        } else {
+            UserSetPut(UsrBits::RtmpOnOff, 1);
+            g_stUrl = u;
+            printf("stream on...\n");
+            RtmpOpenState();
+        }
     }
     copy_text(s_cStrem, sizeof s_cStrem, UserSetGet(UsrBits::RtmpOnOff) ? "1" : "0");
 }
@@ -398,18 +401,8 @@ void WebResetForTest(void) {
 }
 
 int CheckIp(const char *text) {
-    bool ok = text != nullptr;
-    const char *p = text;
-    for (int part = 0; ok && part < 4; ++part) {
-        if (part > 0 && *p++ != '.') {
-            ok = false;
-            break;
-        }
-        int digits = 0, v = 0;
-        while (*p >= '0' && *p <= '9' && digits < 4) v = v * 10 + (*p++ - '0'), ++digits;
-        ok = digits >= 1 && digits <= 3 && v <= 255;
-    }
-    ok = ok && *p == 0;
+    uint8_t a[4];
+    bool ok = NetParseIpv4(text, a);
     printf(ok ? "[%s] is valid IPv4\n" : "[%s] is invalid IPv4\n", text ? text : "");
     return ok ? 1 : 0;
 }

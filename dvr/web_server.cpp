@@ -8,14 +8,20 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
+#include <utility>
 #include <vector>
+
+using Clock = std::chrono::steady_clock;
 
 struct WebServer {
     mg_context *ctx = nullptr;
     WebRequestFn fn = nullptr;
     std::mutex wsMutex;  // held while a frame is written, so a closing client stays valid
     std::vector<mg_connection *> clients;
+    // Accepted, handshake under way; one that never got ready is dropped after a while.
+    std::vector<std::pair<const mg_connection *, Clock::time_point>> opening;
 };
 
 namespace {
@@ -70,9 +76,33 @@ int on_request(mg_connection *conn, void *cbdata) {
     return status;
 }
 
+void forget_opening(WebServer *srv, const mg_connection *conn) {
+    auto &o = srv->opening;
+    o.erase(std::remove_if(o.begin(), o.end(), [conn](const auto &e) { return e.first == conn; }), o.end());
+}
+
+// Each WebSocket holds a worker for as long as it is open: at most half of
+// them, so pages and status requests are always answered.
+int on_ws_connect(const mg_connection *conn, void *cbdata) {
+    WebServer *srv = static_cast<WebServer *>(cbdata);
+    std::lock_guard<std::mutex> g(srv->wsMutex);
+    auto &o = srv->opening;
+    Clock::time_point now = Clock::now();
+    o.erase(std::remove_if(o.begin(), o.end(),
+                           [now](const auto &e) { return now - e.second > std::chrono::seconds(10); }),
+            o.end());
+    if (srv->clients.size() + o.size() >= WEB_WS_MAX) {
+        mg_send_http_error(const_cast<mg_connection *>(conn), 503, "%s", "Too many WebSocket clients");
+        return 1;
+    }
+    o.push_back({conn, now});
+    return 0;
+}
+
 void on_ws_ready(mg_connection *conn, void *cbdata) {
     WebServer *srv = static_cast<WebServer *>(cbdata);
     std::lock_guard<std::mutex> g(srv->wsMutex);
+    forget_opening(srv, conn);
     srv->clients.push_back(conn);
 }
 
@@ -81,6 +111,7 @@ int on_ws_data(mg_connection *, int, char *, size_t, void *) { return 1; }
 void on_ws_close(const mg_connection *conn, void *cbdata) {
     WebServer *srv = static_cast<WebServer *>(cbdata);
     std::lock_guard<std::mutex> g(srv->wsMutex);
+    forget_opening(srv, conn);
     auto &c = srv->clients;
     c.erase(std::remove(c.begin(), c.end(), conn), c.end());
 }
@@ -91,6 +122,8 @@ WebServer *WebServerStart(const char *port, const char *docRoot, WebRequestFn fn
     WebStartResult dummy;
     if (!result) result = &dummy;
     mg_init_library(0);
+    char workers[8];
+    snprintf(workers, sizeof workers, "%d", WEB_WORKERS);
     WebServer *srv = new WebServer;
     srv->fn = fn;
     // Pages with include tags are rendered by the request handler; the
@@ -104,7 +137,7 @@ WebServer *WebServerStart(const char *port, const char *docRoot, WebRequestFn fn
         "enable_keep_alive", "yes",
         "tcp_nodelay", "1",
         "enable_directory_listing", "yes",
-        "num_threads", "16",
+        "num_threads", workers,
         "websocket_timeout_ms", "3600000",
         nullptr,
     };
@@ -125,7 +158,7 @@ WebServer *WebServerStart(const char *port, const char *docRoot, WebRequestFn fn
         return nullptr;
     }
     mg_set_request_handler(srv->ctx, "**", on_request, srv);
-    mg_set_websocket_handler(srv->ctx, "**", nullptr, on_ws_ready, on_ws_data, on_ws_close, srv);
+    mg_set_websocket_handler(srv->ctx, "**", on_ws_connect, on_ws_ready, on_ws_data, on_ws_close, srv);
     *result = WEB_START_OK;
     return srv;
 }

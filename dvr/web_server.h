@@ -8,6 +8,10 @@
 
 // Largest request body read; a larger one is refused with 413.
 #define WEB_BODY_MAX 8192
+// Server workers; open WebSockets may hold at most half of them (one more is
+// refused with 503).
+#define WEB_WORKERS 16
+#define WEB_WS_MAX (WEB_WORKERS / 2)
 
 struct WebRequest {
     std::string method;

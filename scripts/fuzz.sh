@@ -2,8 +2,10 @@
 # Bounded fuzzing under ASan and UBSan of: the control link's frame parser and
 # router with the storage monitor's partition-list reader (link_fuzz), the
 # command handler (cmd_fuzz) and the UDP relay's datagram handling and pacer
-# (udp_fuzz). FUZZ_SECONDS (default 50) bounds each run; exits non-zero on
-# any finding.
+# (udp_fuzz), the 3A's IQ file loader with the ISP root it is given (iq_fuzz)
+# and the 3A control path from the agents and plug-ins to the algorithms'
+# conversions (api_fuzz). FUZZ_SECONDS (default 50) bounds each run; exits
+# non-zero on any finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECS=${FUZZ_SECONDS:-50}
@@ -12,7 +14,7 @@ M=internal/myfunc
 F=tests/fuzz
 CXX="clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined"
 INC="-I$M -Idvr -Isdk/interface/include -Isdk/interface/src/common -Isdk/interface/src/cam_os_wrapper -Iinternal/common -Iinternal/venc -Iinternal/hdmi -I$F"
-mkdir -p "$OUT"/corpus "$OUT"/corpus_cmd "$OUT"/corpus_udp
+mkdir -p "$OUT"/corpus "$OUT"/corpus_cmd "$OUT"/corpus_udp "$OUT"/corpus_iq "$OUT"/corpus_api
 
 $CXX $INC $F/link_fuzz.cpp $F/route_stubs.cpp "$M/uart_proto.cpp" "$M/usb_detect.cpp" "$M/bag_queue.cpp" \
   "$M/user_setting.cpp" "$M/file_util.cpp" -lpthread -o "$OUT/link_fuzz"
@@ -25,6 +27,19 @@ for t in cmd_fuzz udp_fuzz; do
   # shellcheck disable=SC2086
   $CXX $INC $F/$t.cpp $RECORDER -lpthread -o "$OUT/$t"
 done
+
+# The 3A: the loader alone with the IQ table; the whole control path with
+# every algorithm's sources (the driver below is a stand-in).
+S=sdk/interface/src
+INC3A="-Isdk/interface/include -I$S/common -I$S/cam_os_wrapper -I$S/cus3a -I$S/ispalgo -I$S/isp -Itools/iqfile"
+for k in ae awb af; do INC3A="$INC3A -I$S/ispalgo/$k"; done
+# shellcheck disable=SC2086
+$CXX $INC3A $F/iq_fuzz.cpp $S/cus3a/cus3a_iqfile.cpp $S/ispalgo/iq_cfg.cpp $S/ispalgo/iq_table.cpp \
+  $S/cam_os_wrapper/cam_os_wrapper.cpp -lpthread -o "$OUT/iq_fuzz"
+# shellcheck disable=SC2086
+$CXX $INC3A -DIQ_REFERENCE_TEXT="\"$PWD/tools/iqfile/ref/iqfile0.txt\"" $F/api_fuzz.cpp $S/cus3a/*.cpp \
+  $S/ispalgo/*.cpp $S/ispalgo/*/*.cpp $S/isp/mi_isp_iqapi.cpp $S/cam_os_wrapper/cam_os_wrapper.cpp \
+  tools/iqfile/iq_text.cpp -lpthread -o "$OUT/api_fuzz"
 
 # Seeds: a reply-wanted frame, a relayed versioned frame, a partition list.
 printf '\x05\xa5\x6c\x15\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x09\x29\x02\xae' >"$OUT/corpus/seed1"
@@ -39,6 +54,15 @@ printf '\x02\x54\x21\x03\x15\x00\x10\x30\x00' >"$OUT/corpus_cmd/clock"
 # Datagram seeds: paced kinds on their ports with passes, a flood, others.
 printf '\x0c\x00\x15\x00\x2c\x00\x04\x00\x02\x05abcdefghijklmnopqrstuvwxy' >"$OUT/corpus_udp/mix"
 printf '\xe8\x00\xf0\x00\x04\x00\x05\x00' >"$OUT/corpus_udp/flood"
+# IQ seeds: an all-zero file of the right length in the target's directory
+# (its sum is right), a root record without a terminating NUL.
+{ printf '\x03'; head -c 39135 /dev/zero; } >"$OUT/corpus_iq/zero"
+{ printf '\x00'; head -c 64 /dev/zero | tr '\0' 'r'; head -c 100 /dev/zero; } >"$OUT/corpus_iq/long_root"
+# Control seeds: direction, id - 0x1400 (16 bits), length, dev/chn, record.
+{ printf '\x00\x05\x08\x03\x00\x00'; printf '\x01\x02\x03'; } >"$OUT/corpus_api/af_yparam"
+{ printf '\x01\x02\x00\x3c\x02\x00'; head -c 572 /dev/zero; } >"$OUT/corpus_api/ae_info"
+{ printf '\x00\x0f\x10\x48\x00\x00\x03'; head -c 71 /dev/zero; } >"$OUT/corpus_api/awb_cali"
+{ printf '\x02\x05\x04\x04\x00\x00'; head -c 4 /dev/zero; } >"$OUT/corpus_api/agent"
 
 run() {
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
@@ -46,6 +70,10 @@ run() {
 }
 run "$OUT/link_fuzz" -max_len=8192 "$OUT/corpus"
 run "$OUT/udp_fuzz" -max_len=8192 "$OUT/corpus_udp"
+# The 3A prints a line for most requests: the targets' own stderr is closed
+# (the fuzzer's and the sanitizers' reports still come through).
+run "$OUT/iq_fuzz" -max_len=40000 -close_fd_mask=2 "$OUT/corpus_iq"
+run "$OUT/api_fuzz" -max_len=36000 -close_fd_mask=2 "$OUT/corpus_api"
 # The MAC, static-address and clock commands act only in a private network
 # namespace without CAP_SYS_TIME; elsewhere the target leaves them out.
 export CMD_FUZZ_DIR="$(cd "$OUT" && pwd)/cmd_files"

@@ -46,6 +46,21 @@ else
   tail -n 40 build-asan.log; record "sanitizer build" 1
 fi
 
+step "ThreadSanitizer (3A tests)"
+# The 3A framework, its plug-ins and the algorithms meet on the 3A thread and
+# on IQ-API callers' threads.
+TSAN_TESTS="ut_cus3a ut_ispalgo ut_ae ut_awb ut_af"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIDREC_TSAN=ON -DVIDREC_BENCH=OFF -DVIDREC_WERROR=ON \
+  >build-tsan.cfg.log 2>&1 || { cat build-tsan.cfg.log; exit 1; }
+# shellcheck disable=SC2086
+if cmake --build build-tsan -j"$JOBS" --target $TSAN_TESTS >build-tsan.log 2>&1; then
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    ctest --test-dir build-tsan -R "^(${TSAN_TESTS// /|})\$" --output-on-failure 2>&1 | tail -n 40
+  record "ThreadSanitizer 3A tests" "${PIPESTATUS[0]}"
+else
+  tail -n 40 build-tsan.log; record "ThreadSanitizer build" 1
+fi
+
 step "armhf cross build under qemu-arm"
 cmake -S . -B build-armhf -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVIDREC_WERROR=ON >build-armhf.cfg.log 2>&1 || { cat build-armhf.cfg.log; exit 1; }

@@ -57,25 +57,72 @@ void read_netip(DEV_IP_INFO_ST *rec) {
 
 void dotted(const uint8_t a[4], char *out, size_t len) { snprintf(out, len, "%d.%d.%d.%d", a[0], a[1], a[2], a[3]); }
 
-bool parse_dotted(const char *txt, uint8_t out[4]) {
-    in_addr a;
-    if (!txt || inet_pton(AF_INET, txt, &a) != 1) return false;
-    memcpy(out, &a.s_addr, 4);
-    return true;
+in_addr to_in(const uint8_t a[4]) {
+    in_addr r;
+    memcpy(&r.s_addr, a, 4);
+    return r;
 }
 
-// Removes every default route through `ifname`, so a new gateway replaces the old.
-void del_default_routes(int fd, const char *ifname) {
-    for (int i = 0; i < 8; ++i) {
-        rtentry rt{};
-        set_sin(&rt.rt_dst, in_addr{INADDR_ANY});
-        set_sin(&rt.rt_genmask, in_addr{INADDR_ANY});
+uint32_t host_order(const uint8_t a[4]) {
+    return (uint32_t)a[0] << 24 | (uint32_t)a[1] << 16 | (uint32_t)a[2] << 8 | a[3];
+}
+
+rtentry default_route(in_addr gw) {
+    rtentry rt{};
+    set_sin(&rt.rt_dst, in_addr{INADDR_ANY});
+    set_sin(&rt.rt_genmask, in_addr{INADDR_ANY});
+    set_sin(&rt.rt_gateway, gw);
+    rt.rt_flags = RTF_GATEWAY;
+    return rt;
+}
+
+// Removes the default routes through `ifname` other than the one via `keep`:
+// called once the new route is in, so the board always has one.
+void del_other_default_routes(int fd, const char *ifname, in_addr keep) {
+    FILE *f = fopen(g_netPaths.route, "r");
+    if (!f) return;
+    char line[256];
+    while (fgets(line, sizeof line, f)) {
+        char dev[IFNAMSIZ + 1];
+        unsigned dst, gw, flags;
+        if (sscanf(line, "%16s %x %x %x", dev, &dst, &gw, &flags) != 4) continue;
+        if (strcmp(dev, ifname) != 0 || dst != 0 || !(flags & RTF_GATEWAY) || gw == keep.s_addr) continue;
+        rtentry rt = default_route(in_addr{gw});
         rt.rt_dev = const_cast<char *>(ifname);
-        if (ioctl(fd, SIOCDELRT, &rt) < 0) break;
+        if (ioctl(fd, SIOCDELRT, &rt) < 0) perror("ioctl(SIOCDELRT)");
     }
+    fclose(f);
 }
 
 }  // namespace
+
+bool NetParseIpv4(const char *text, uint8_t out[4]) {
+    if (!text) return false;
+    uint8_t v[4];
+    const char *p = text;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && *p++ != '.') return false;
+        unsigned n = 0;
+        int digits = 0;
+        for (; *p >= '0' && *p <= '9'; ++p, ++digits) {
+            if (digits == 3) return false;
+            n = n * 10 + (unsigned)(*p - '0');
+        }
+        if (digits == 0 || n > 255) return false;
+        v[part] = (uint8_t)n;
+    }
+    if (*p != 0) return false;
+    memcpy(out, v, 4);
+    return true;
+}
+
+int NetCheckStatic(const uint8_t ip[4], const uint8_t mask[4], const uint8_t gw[4]) {
+    uint32_t m = host_order(mask);
+    // Contiguous: the ones, then only zeros (a zero mask is no subnet).
+    if (m == 0 || (~m & (~m + 1)) != 0) return NET_BAD_MASK;
+    if ((host_order(gw) & m) != (host_order(ip) & m)) return NET_BAD_GATEWAY;
+    return 0;
+}
 
 void ReadDhcpFlag(void) {
     FILE *f = fopen(g_netPaths.dhcp_flag, "r");
@@ -94,10 +141,11 @@ int SaveDhcpFlag(void) {
 }
 
 int network_connect_check(void) {
-    char buf[11] = {0};
+    // The whole word: "lowerlayerdown" is 14 letters.
+    char buf[32] = {0};
     FILE *f = fopen(g_netPaths.operstate, "r");
     if (f) {
-        size_t n = fread(buf, 1, 10, f);
+        size_t n = fread(buf, 1, sizeof buf - 1, f);
         buf[n] = 0;
         fclose(f);
     }
@@ -177,44 +225,41 @@ int SetIfAddr(const char *ifname, const char *Ipaddr, const char *mask, const ch
         perror("socket   error");
         return -1;
     }
-    ifreq ifr;
-    in_addr a;
-    fill_ifreq(&ifr, ifname);
-    if (!Ipaddr || inet_aton(Ipaddr, &a) == 0) {
-        perror("inet_aton   error");
+    // The whole set-up is checked before anything on the interface changes.
+    uint8_t ip[4], nm[4], gw[4];
+    if (!NetParseIpv4(Ipaddr, ip)) {
+        printf("inet_aton   error: %s\n", Ipaddr ? Ipaddr : "");
         return -2;
     }
-    set_sin(&ifr.ifr_addr, a);
+    if (!NetParseIpv4(mask, nm) || NetCheckStatic(ip, nm, ip) == NET_BAD_MASK) {
+        printf("inet_pton   error: %s\n", mask ? mask : "");
+        return -4;
+    }
+    if (!NetParseIpv4(gateway, gw) || NetCheckStatic(ip, nm, gw) != 0) {
+        printf("inet_aton error\n");
+        return -6;
+    }
+    ifreq ifr;
+    fill_ifreq(&ifr, ifname);
+    set_sin(&ifr.ifr_addr, to_in(ip));
     if (ioctl(s.fd, SIOCSIFADDR, &ifr) < 0) {
         perror("ioctl   SIOCSIFADDR   error");
         return -3;
     }
     fill_ifreq(&ifr, ifname);
-    if (!mask || inet_pton(AF_INET, mask, &a) != 1) {
-        perror("inet_pton   error");
-        return -4;
-    }
-    set_sin(&ifr.ifr_netmask, a);
+    set_sin(&ifr.ifr_netmask, to_in(nm));
     if (ioctl(s.fd, SIOCSIFNETMASK, &ifr) < 0) {
         perror("ioctl");
         return -5;
     }
-    in_addr gw;
-    if (!gateway || inet_aton(gateway, &gw) == 0) {
-        printf("inet_aton error\n");
-        return -6;
-    }
-    // An existing default route would make the add fail and keep the old gateway.
-    del_default_routes(s.fd, ifname);
-    rtentry rt{};
-    set_sin(&rt.rt_dst, in_addr{INADDR_ANY});
-    set_sin(&rt.rt_genmask, in_addr{INADDR_ANY});
-    set_sin(&rt.rt_gateway, gw);
-    rt.rt_flags = RTF_GATEWAY;
-    if (ioctl(s.fd, SIOCADDRT, &rt) < 0) {
+    // The new default route first (an identical one may be there already),
+    // then the old ones go.
+    rtentry rt = default_route(to_in(gw));
+    if (ioctl(s.fd, SIOCADDRT, &rt) < 0 && errno != EEXIST) {
         perror("ioctl(SIOCADDRT) error in set_default_route\n");
         return -7;
     }
+    del_other_default_routes(s.fd, ifname, to_in(gw));
     return 0;
 }
 
@@ -244,6 +289,8 @@ int SaveNetWorkParam(uint8_t kind, const DEV_IP_INFO_ST *rec) {
 int Proto_SetIP(const uint8_t *data, uint16_t len) {
     if (!data || len < 12) return -1;
     if (data[0] == 0) return 0;
+    // Only a set-up that SetIp can apply is stored.
+    if (NetCheckStatic(data, data + 4, data + 8) != 0) return -1;
     DEV_IP_INFO_ST rec;
     rec.chksum = 0xAA;
     memcpy(rec.ucIp, data, 12);
@@ -255,13 +302,17 @@ void ReadDns(uint8_t *dns) {
     if (!f) return;
     char line[128];
     // The first two name servers, wherever they stand: a DHCP client puts
-    // "search" or "domain" lines before them.
+    // "search" or "domain" lines before them. Only lines whose first word is
+    // "nameserver" count; the rest of a line longer than the buffer is skipped.
     int i = 0;
+    bool lineStart = true;
     while (i < 2 && fgets(line, sizeof line, f)) {
-        char *p = strstr(line, "nameserver");
-        if (!p) continue;
-        in_addr_t a = inet_addr(p + 11);
-        memcpy(dns + 4 * i, &a, 4);
+        bool atStart = lineStart;
+        lineStart = strchr(line, '\n') != nullptr;
+        if (!atStart) continue;
+        char word[16], addr[16];
+        if (sscanf(line, "%15s %15s", word, addr) != 2 || strcmp(word, "nameserver") != 0) continue;
+        if (!NetParseIpv4(addr, dns + 4 * i)) continue;
         ++i;
     }
     fclose(f);
@@ -340,11 +391,11 @@ void DhcpStep(DhcpState *st) {
         if (r == 0) {
             ucCheckIpFlag = 1;
             got = true;
-            parse_dotted(ip, g_NetInfoEx.ucIp);
-            parse_dotted(mask, g_NetInfoEx.ucMask);
+            NetParseIpv4(ip, g_NetInfoEx.ucIp);
+            NetParseIpv4(mask, g_NetInfoEx.ucMask);
             // The gateway is the default route's, not the broadcast address.
             char gw[16];
-            if (GetDefaultGateway("eth0", gw, sizeof gw) == 0) parse_dotted(gw, g_NetInfoEx.ucGateWay);
+            if (GetDefaultGateway("eth0", gw, sizeof gw) == 0) NetParseIpv4(gw, g_NetInfoEx.ucGateWay);
         }
     }
     if (st->retry >= 11 && !got) {

@@ -44,6 +44,14 @@ extern NetPaths g_netPaths;
 #define NET_FIXED_DNS "8.8.8.8"
 #define NET_DHCP_CMD "udhcpc -i eth0 -n -q"
 
+// Dotted IPv4 text: four numbers 0-255 of one to three decimal digits
+// ("010" is ten, never octal) and nothing else. out is written only when valid.
+bool NetParseIpv4(const char *text, uint8_t out[4]);
+// A static set-up the board can use: 0, NET_BAD_MASK (not contiguous, or 0)
+// or NET_BAD_GATEWAY (outside the address's subnet).
+enum { NET_BAD_MASK = 1, NET_BAD_GATEWAY = 2 };
+int NetCheckStatic(const uint8_t ip[4], const uint8_t mask[4], const uint8_t gw[4]);
+
 void *DHCP_Proc(void *arg);
 void ReadDhcpFlag(void);
 int SaveDhcpFlag(void);
@@ -52,8 +60,13 @@ int get_local_mac(const char *ifname, char *out);
 int GetComputerInfo(char *ip, char *mask, char *broadcast);
 // Default gateway of eth0 from the kernel's routing table, dotted text.
 int GetDefaultGateway(const char *ifname, char *gateway, unsigned len);
+// Checks all three texts first (-2 address, -4 mask, -6 gateway: nothing
+// changed), then sets address (-3) and mask (-5), adds the default route (-7,
+// the old one kept) and only then removes the old default routes.
 int SetIfAddr(const char *ifname, const char *Ipaddr, const char *mask, const char *gateway);
 int SetIp(void);
+// Stores {0xAA, address, mask, gateway}; nothing for a first byte 0, -1 for a
+// set-up NetCheckStatic refuses.
 int Proto_SetIP(const uint8_t *data, uint16_t len);
 int SaveNetWorkParam(uint8_t kind, const DEV_IP_INFO_ST *rec);
 void LoadNetWorkParam(void);

@@ -25,10 +25,14 @@ const char *g_userParaPath = nullptr;  // nullptr: the system's own file
 int save_user_para() { return g_userParaPath ? UserParaSaveAt(g_userParaPath) : UserParaSave(); }
 int reset_user_para() { return g_userParaPath ? UserParaResetAt(g_userParaPath) : UserParaReset(); }
 
-void put_u16(u8 *p, u32 v) {
+// A size in MB as u16 LE; larger sizes read as 65535 MB, never wrapped.
+void put_mb(u8 *p, u32 v) {
+    if (v > 0xFFFF) v = 0xFFFF;
     p[0] = (u8)v;
     p[1] = (u8)(v >> 8);
 }
+
+bool bcd_in(u8 x, int lo, int hi) { return (x >> 4) <= 9 && (x & 15) <= 9 && HexToDec(x) >= lo && HexToDec(x) <= hi; }
 
 // Payload bytes each command reads; a shorter request is refused unchanged.
 int needed(u8 cmd) {
@@ -92,6 +96,10 @@ time_t BcdToTime(const u8 *p) {
 
 int SetSystemTime(const u8 *p) {
     printf("%x %x %x - %x %x %x\n", p[0], p[1], p[2], p[4], p[5], p[6]);
+    // A digit that is not BCD, or a field out of its range, leaves the clock.
+    if (!bcd_in(p[0], 0, 99) || !bcd_in(p[1], 1, 12) || !bcd_in(p[2], 1, 31) || !bcd_in(p[4], 0, 23) ||
+        !bcd_in(p[5], 0, 59) || !bcd_in(p[6], 0, 59))
+        return RangeErr;
     time_t s = BcdToTime(p);
     if (s == (time_t)-1) return -1;
     struct timeval tv = {s, 0};
@@ -174,13 +182,15 @@ u16 ProtoRecvBagHandle(u8 *pucData) {
             out = ReturnErrCode(p, RangeErr);
             break;
         }
+        int err = NoErr;
         if (code != UserSetGet(UsrBits::RecReso)) {
             UserSetPut(UsrBits::RecReso, code & 15);
-            SetInputReso(code & 15);
+            int r = SetInputReso(code & 15);
             stUserSetSave.ucRecReso = code & 15;
-            save_user_para();
+            int w = save_user_para();
+            err = r ? DevInitERR : w;
         }
-        out = ReturnErrCode(p, NoErr);
+        out = ReturnErrCode(p, (u8)err);
         break;
     }
     case 32:
@@ -198,7 +208,8 @@ u16 ProtoRecvBagHandle(u8 *pucData) {
         int r = 0;
         if (!g_FristInitMacFlag) {
             r = Proto_SetMac(p, (u16)have);
-            g_FristInitMacFlag = 1;
+            // Only a change that took ends the tries of this run.
+            if (r == 0) g_FristInitMacFlag = 1;
         }
         p[0] = (u8)(r ? 1 : 0);
         p[1] = (u8)(r == 0 ? 1 : 0);
@@ -227,10 +238,13 @@ u16 ProtoRecvBagHandle(u8 *pucData) {
     case 49: {
         u8 s = p[0];
         g_stUserSet.ucBitRate[s] = p[1];
-        int r = VencSetRcParam(s);
-        stUserSetSave.ucBitRate[s] = p[1];
-        save_user_para();
-        out = ReturnErrCode(p, (u8)(r ? CMDErr : NoErr));
+        // A rate the encoder could not be rebuilt with is not saved.
+        int err = DevInitERR;
+        if (VencSetRcParam(s) == 0) {
+            stUserSetSave.ucBitRate[s] = p[1];
+            err = save_user_para();
+        }
+        out = ReturnErrCode(p, (u8)err);
         break;
     }
     case 50: {
@@ -238,15 +252,14 @@ u16 ProtoRecvBagHandle(u8 *pucData) {
         printf("ucProfile = %d \n", p[1] & 3);
         int r = VencSetRcParam(p[0]);
         stUserSetSave.ucProfile = p[1] & 3;
-        out = ReturnErrCode(p, (u8)(r ? CMDErr : NoErr));
+        out = ReturnErrCode(p, (u8)(r ? DevInitERR : NoErr));
         break;
     }
     case 79:
         printf("usb connect status  %d \n", p[0]);
         UserSetPut(UsrBits::SdCardSel, p[0] & 3);
         stUserSetSave.bSdCardSel = p[0] & 3;
-        save_user_para();
-        out = ReturnErrCode(p, NoErr);
+        out = ReturnErrCode(p, (u8)save_user_para());
         break;
     case 80: {
         u32 total = 0, freemb = 0, used = 0;
@@ -257,9 +270,9 @@ u16 ProtoRecvBagHandle(u8 *pucData) {
         printf("%d\t%d\t%d   \n", total, freemb, used);
         printf("---------------------\n");
         p[0] = (u8)r;
-        put_u16(p + 1, total);
-        put_u16(p + 3, used);
-        put_u16(p + 5, freemb);
+        put_mb(p + 1, total);
+        put_mb(p + 3, used);
+        put_mb(p + 5, freemb);
         out = 7;
         break;
     }
@@ -270,7 +283,7 @@ u16 ProtoRecvBagHandle(u8 *pucData) {
         if (r) v = 0;
         printf(cmd == 81 ? "UsedSize = %x \n" : "FreeSize = %x \n", v);
         p[0] = (u8)r;
-        put_u16(p + 1, v);
+        put_mb(p + 1, v);
         out = 3;
         break;
     }
@@ -281,7 +294,7 @@ u16 ProtoRecvBagHandle(u8 *pucData) {
         break;
     case 84: {
         int r = SetSystemTime(p);
-        p[0] = (u8)(r ? 1 : 0);
+        p[0] = (u8)(r == RangeErr ? RangeErr : r ? 1 : 0);
         p[1] = 1;
         out = 2;
         break;

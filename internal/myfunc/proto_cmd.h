@@ -21,6 +21,8 @@ extern u8 g_FristInitMacFlag;
 
 u16 ProtoRecvBagHandle(u8 *pucData);
 int DeviceResetDefault(void);
+// 0; RangeErr (clock left) for a digit that is not BCD or a field out of its
+// range; -1 when the clock could not be set.
 int SetSystemTime(const u8 *bcd);
 // Local time of the 7 BCD bytes (year, month, day, -, hour, minute, second).
 time_t BcdToTime(const u8 *bcd);

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <stdio.h>
 #include <string.h>
 #include <termios.h>
@@ -339,6 +340,12 @@ static u64 s_HeartLastUs = 0;
 
 void UartHeartReset(void) { s_HeartStarted = false; }
 
+// Microseconds until the next beat is due (0: now).
+static u64 UartHeartDueInUs(u64 now_us) {
+    if (!s_HeartStarted || now_us - s_HeartLastUs >= UART_HEART_PERIOD_US) return 0;
+    return UART_HEART_PERIOD_US - (now_us - s_HeartLastUs);
+}
+
 int UartHeartPoll(u64 now_us) {
     if (s_HeartStarted && now_us - s_HeartLastUs < UART_HEART_PERIOD_US) return 0;
     s_HeartStarted = true;
@@ -421,6 +428,26 @@ static void UartClose(void) {
     if (fd >= 0) close(fd);
 }
 
+// How long (ms) the thread may wait at `now_us`; 0 while frames or bytes wait.
+static int UartWaitMs(u64 now_us, u64 last_try_us) {
+    // Frames or bytes still waiting: no wait at all.
+    if (UartBagQueuePending() > 0 || UartByteQueueUsed() > 0) return 0;
+    u64 wait = UartHeartDueInUs(now_us);
+    const ST_TimeOut *t = &stStateVarUart.stAnalyzeTimeOut;
+    if (t->ucRun) {
+        // The quiet gap that ends a half-received frame.
+        long since_ms = (long)((unsigned long)(now_us / 1000ULL) - t->ulTimer);
+        long left_ms = (long)UART_RESYNC_GAP_MS - since_ms;
+        u64 gap = left_ms > 0 ? (u64)left_ms * 1000ULL : 0;
+        if (gap < wait) wait = gap;
+    }
+    if (g_UartFd < 0) {
+        u64 reopen = now_us - last_try_us >= UART_REOPEN_PERIOD_US ? 0 : UART_REOPEN_PERIOD_US - (now_us - last_try_us);
+        if (reopen < wait) wait = reopen;
+    }
+    return (int)((wait + 999ULL) / 1000ULL);  // never wake before it is due
+}
+
 void *UartDataProc(void *p) {
     (void)p;
     pthread_setname_np(pthread_self(), "UartDataProc");
@@ -429,7 +456,10 @@ void *UartDataProc(void *p) {
     if (UartOpen(true) < 0) reported = true;
     u64 last_try = UartMonotonicUs();
     for (;;) {
-        usleep(1000);
+        // Sleep until bytes arrive or the next beat, gap end or reopen is due.
+        struct pollfd pfd = {g_UartFd, POLLIN, 0};
+        int ready = poll(&pfd, g_UartFd >= 0 ? 1 : 0, UartWaitMs(UartMonotonicUs(), last_try));
+        bool hung = ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL));
         u64 now = UartMonotonicUs();
         // A port that is missing or hung up is opened again once a second.
         if (g_UartFd < 0 && now - last_try >= UART_REOPEN_PERIOD_US) {
@@ -439,7 +469,8 @@ void *UartDataProc(void *p) {
             else
                 reported = false;
         }
-        if (UartRecvData() < 0) {
+        int got = UartRecvData();
+        if (got < 0 || (hung && got == 0)) {
             // Hung up or gone: drop it and open it again later.
             perror(s_UartPath);
             UartClose();

@@ -111,6 +111,8 @@ void UartRecvHandle(void);  // parse what the byte ring holds, as room allows
 int RecvBagPoll(int fd);    // route at most one frame; 1 if one was taken
 
 // ---- the serial thread ----------------------------------------------------
+// Waits in poll for bytes, and otherwise sleeps until the next beat, the end
+// of a half-received frame's quiet gap or the next try to open the port.
 void *UartDataProc(void *p);
 void UartSetDevPath(const char *path);  // tests: the port to open instead
 int init_ttyS(int fd);

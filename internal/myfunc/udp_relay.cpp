@@ -1,9 +1,11 @@
 #include "udp_relay.h"
 
 #include <arpa/inet.h>
+#include <errno.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -37,10 +39,23 @@ sockaddr_in mcast_addr{};
 std::string_view g_mcastGroup = UDP_MCAST_GROUP;
 int g_mcastPort = UDP_MCAST_PORT;
 pthread_once_t g_queuesOnce = PTHREAD_ONCE_INIT;
+// Counts frames queued for the pacer, so that it sleeps while both queues are empty.
+int g_pacerWake = -1;
 
 void init_queues() {
     BagQueueInit(&stNetRecvBagQueue, ucNetRecvBagQueueBuf, NET_BAG_LEN_82, NET_BAG_NUM);
     BagQueueInit(&stNetRecvBagQueue_5f, ucNetRecvBagQueueBuf_5f, NET_BAG_LEN_5F, NET_BAG_NUM);
+    g_pacerWake = eventfd(0, EFD_CLOEXEC);
+}
+
+void queue_frame(BagQueue *q, const uint8_t *buf, int len) {
+    // A full queue refuses the frame; nothing queued is overwritten.
+    if (!BagQueueAddData(q, buf, (uint32_t)len)) {
+        printf("net queue full\n");
+        return;
+    }
+    uint64_t one = 1;
+    if (g_pacerWake >= 0 && write(g_pacerWake, &one, sizeof one) < 0) perror("eventfd");
 }
 
 int open_port(Port &p) {
@@ -122,13 +137,12 @@ void UdpRelaySetPorts(int p7000, int p7100, int pnew, const char *mcastAddr, int
 void UdpHandleDatagram(int port, const uint8_t *buf, int len) {
     if (len < 1) return;
     if (port == UDP_PORT_7000 && len == NET_BAG_LEN_82 && buf[16] == 0x82) {
-        // A full queue refuses the frame; nothing queued is overwritten.
-        if (!BagQueueAddData(&stNetRecvBagQueue, buf, (uint32_t)len)) printf("net queue full\n");
+        queue_frame(&stNetRecvBagQueue, buf, len);
         return;
     }
     // Only a frame that fills its slot exactly is paced; others go at once.
     if (port == UDP_PORT_7100 && len == NET_BAG_LEN_5F && buf[16] == 0x5F) {
-        if (!BagQueueAddData(&stNetRecvBagQueue_5f, buf, (uint32_t)len)) printf("net queue full\n");
+        queue_frame(&stNetRecvBagQueue_5f, buf, len);
         return;
     }
     NetToUartSendBag(buf, len);
@@ -172,6 +186,12 @@ void *UdpRecvDataNew(void *) {
 void *NetQueueDataProc(void *) {
     UdpRelayInitQueues();
     for (;;) {
+        // Nothing queued: sleep until a receiver queues a frame (the count
+        // keeps one queued meanwhile).
+        uint64_t n;
+        if (g_pacerWake >= 0 && BagQueueCheckEmpty(&stNetRecvBagQueue) && BagQueueCheckEmpty(&stNetRecvBagQueue_5f) &&
+            read(g_pacerWake, &n, sizeof n) < 0 && errno != EINTR)
+            perror("eventfd");
         usleep(5000);
         NetQueueStep();
     }

@@ -3,7 +3,8 @@
 // "vb-vif" renders the scene for every enabled sensor-interface port at the
 // input's rate; the ISP applies the exposure and white balance it was given,
 // measures its statistics and hands the picture to the scaler, whose output
-// ports feed the bound encoder channels and the display.
+// ports feed the bound encoder channels and the display. The ISP's IQ-API
+// serves statistics, status and results to a 3A service (see vb_capture.h).
 #include "vb_capture.h"
 
 #include <errno.h>
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -95,7 +97,13 @@ constexpr uint32_t kIspDevs = 2, kIspChns = 16, kIspPorts = 3;
 constexpr uint32_t kSclDevs = 4, kSclChns = 16, kSclPorts = 6;
 
 // Sensor limits reported to the 3A service.
-constexpr uint32_t kShutterMin = 30, kSensorGainMax = 16 * 1024, kIspGainMax = 8 * 1024;
+constexpr uint32_t kShutterMin = cap::lines_us(1), kSensorGainMax = 16 * 1024, kIspGainMax = 8 * 1024;
+constexpr uint32_t kDefaultLatency = 2, kMaxLatency = 8;
+constexpr uint32_t kDefaultLockstepMs = 1000;
+const char *const kDefaultIspRoot = "/config/iqfile";
+constexpr size_t kIqLogMax = 32768, kIqLogMaxBytes = 512;
+// Results a 3A service owes for a frame, one bit per kind it has enabled.
+constexpr uint32_t kOweAe = 1, kOweAwb = 2, kOweAf = 4;
 
 struct VifPort {
     bool attr_set = false, enabled = false;
@@ -108,9 +116,9 @@ struct VifDev {
     VifPort port[kVifPorts];
 };
 
-enum Field { kShutter, kSensorGain, kIspGain, kRGain, kGGain, kBGain, kLens, kMotor };
+enum Field { kShutter, kSensorGain, kIspGain, kRGain, kGGain, kBGain };
 struct Change {
-    uint64_t at;  // frame index from which the value holds
+    uint64_t at;  // number (from 1) of the first frame the value holds for
     Field field;
     uint32_t value;
 };
@@ -125,12 +133,16 @@ struct IspChn {
     Cus3AEnable_t en3a{};
     cap::AfConfig af = cap::default_af_config();
     std::map<uint32_t, std::vector<uint8_t>> stored;  // other set requests, by control id
-    Exposure cur;      // applied to the latest frame
-    uint32_t motor = 512;  // lens motor position reached
+    Exposure cur;      // of the frame being made (set as its exposure starts)
+    Exposure shown;    // of the latest finished frame
+    uint32_t motor = 512, motor_target = 512;  // lens motor: where it stands, where it goes
     std::vector<Change> pending;
     uint64_t frames = 0;
     uint32_t fps = 30;
     std::shared_ptr<Stats> stats;
+    cap::Rgb card{};   // latest output over the grey card
+    CusAEResult_t last_ae{};  // the last 0x2E06 written
+    uint32_t owed = 0;        // kOwe* bits still unanswered for the latest frame
 };
 struct IspDev {
     bool created = false;
@@ -153,6 +165,12 @@ struct SclDev {
     SclChn chn[kSclChns];
 };
 
+struct IqFail {
+    uint32_t id;
+    int code;
+    int times;  // -1: until cleared
+};
+
 struct FeClient {
     int fd;    // the descriptor the 3A service holds
     int peer;  // our end
@@ -171,6 +189,19 @@ struct Board {
     bool paused = false;
     std::condition_variable cv;  // wakes the source on config changes
     uint64_t generation = 0;
+    std::condition_variable answered;  // a 3A result came in
+    uint64_t iqlog_seq = 0;
+    // What tests set for a 3A service; reset() restores the defaults.
+    struct Options {
+        uint32_t latency = kDefaultLatency;
+        uint32_t motor_speed = 0;
+        std::string isp_root = kDefaultIspRoot;
+        bool lockstep = false;
+        uint32_t lockstep_ms = kDefaultLockstepMs;
+        uint64_t lockstep_timeouts = 0;
+        std::deque<IqLogEntry> iqlog;
+        std::vector<IqFail> iqfail;
+    } opt;
 };
 
 Board &B() {
@@ -375,7 +406,47 @@ public:
     }
 
 private:
+    // Board lock held. Armed failures answer first; every request is logged.
     static int iqapi(bool set, MI_ISP_IoctlIQApiData_t *rq) {
+        const MI_ISP_IQApiHeader_t h = rq->stIQApiDataHeader;
+        const uint8_t *d = (const uint8_t *)rq->pVirData;
+        uint32_t want = expected_len(h.u32CtrlID);
+        // Only a record of the id's own length is read: the caller's buffer
+        // may be shorter than a bogus header claims.
+        bool keep = d && want && h.u32DataLen == want && want <= kIqLogMaxBytes;
+        IqLogEntry e{B().iqlog_seq++, 0, set, h.u32CtrlID, h.u32DevId, h.u32Channel, h.u32DataLen, {}, 0};
+        if (h.u32DevId < kIspDevs && h.u32Channel < kIspChns) e.frame = B().isp[h.u32DevId].chn[h.u32Channel].frames;
+        if (set && keep) e.bytes.assign(d, d + want);
+        // A result written is the 3A's answer to its frame, whatever the
+        // driver then makes of it.
+        if (set && h.u32DevId < kIspDevs && h.u32Channel < kIspChns) {
+            IspChn &c = B().isp[h.u32DevId].chn[h.u32Channel];
+            c.owed &= ~(h.u32CtrlID == MI_ISP_CID_AE_PARAM    ? kOweAe
+                        : h.u32CtrlID == MI_ISP_CID_AWB_PARAM ? kOweAwb
+                        : h.u32CtrlID == MI_ISP_CID_AF_PARAM  ? kOweAf
+                                                              : 0);
+            B().answered.notify_all();
+        }
+        if (!armed_failure(h.u32CtrlID, &e.result)) e.result = request(set, rq);
+        if (!set && keep && e.result == 0) e.bytes.assign(d, d + want);
+        int r = e.result;
+        B().opt.iqlog.push_back(std::move(e));
+        if (B().opt.iqlog.size() > kIqLogMax) B().opt.iqlog.pop_front();
+        return r;
+    }
+
+    static bool armed_failure(uint32_t id, int *code) {
+        auto &v = B().opt.iqfail;
+        for (auto it = v.begin(); it != v.end(); ++it) {
+            if (it->id != id) continue;
+            *code = it->code;
+            if (it->times > 0 && --it->times == 0) v.erase(it);
+            return true;
+        }
+        return false;
+    }
+
+    static int request(bool set, MI_ISP_IoctlIQApiData_t *rq) {
         constexpr auto M = E_MI_MODULE_ID_ISP;
         const MI_ISP_IQApiHeader_t &h = rq->stIQApiDataHeader;
         if (h.u32HeadSize != MI_ISP_IQAPI_HEAD_SIZE) return err(M, kIllegalParam);
@@ -390,7 +461,7 @@ private:
             if (set) return err(M, kNotSupport);
             auto *r = (MI_ISP_ROOT_PATH_T *)d;
             memset(r, 0, sizeof *r);
-            snprintf(r->strIspRoot, sizeof r->strIspRoot, "%s", "/config/iqfile");
+            memcpy(r->strIspRoot, B().opt.isp_root.data(), std::min(B().opt.isp_root.size(), sizeof r->strIspRoot));
             return 0;
         }
         IspChn &c = B().isp[h.u32DevId].chn[h.u32Channel];
@@ -398,6 +469,7 @@ private:
         return set ? iq_set(c, h.u32CtrlID, d) : iq_get(c, h.u32CtrlID, d);
     }
 
+    // The value holds from the frame `delay` frames after the latest one.
     static void later(IspChn &c, uint64_t delay, Field f, uint32_t v) { c.pending.push_back({c.frames + delay, f, v}); }
 
     static int iq_set(IspChn &c, uint32_t cid, const void *d) {
@@ -405,31 +477,29 @@ private:
         switch (cid) {
         case MI_ISP_CID_AE_PARAM: {
             auto *r = (const CusAEResult_t *)d;
+            c.last_ae = *r;
             if (!r->Change) return 0;
-            // The sensor takes shutter and gain one frame later than the ISP
-            // takes its own gain.
+            // The sensor takes shutter and gain `latency` frames on; the ISP
+            // holds its gain back to the same frame. Shutters are whole lines.
             uint32_t max_sh = frame_period_us(c.fps);
-            later(c, 1, kShutter, std::clamp(r->Shutter, kShutterMin, max_sh));
-            later(c, 1, kSensorGain, std::clamp(r->SensorGain, 1024u, kSensorGainMax));
-            later(c, 0, kIspGain, std::clamp(r->IspGain, 1024u, kIspGainMax));
+            later(c, B().opt.latency, kShutter, cap::whole_line_shutter(std::clamp(r->Shutter, kShutterMin, max_sh)));
+            later(c, B().opt.latency, kSensorGain, std::clamp(r->SensorGain, 1024u, kSensorGainMax));
+            later(c, B().opt.latency, kIspGain, std::clamp(r->IspGain, 1024u, kIspGainMax));
             return 0;
         }
         case MI_ISP_CID_AWB_PARAM: {
             auto *r = (const CusAWBResult_t *)d;
             if (!r->Change) return 0;
-            later(c, 0, kRGain, std::clamp(r->R_gain, 1u, 16383u));
-            later(c, 0, kGGain, std::clamp(r->G_gain, 1u, 16383u));
-            later(c, 0, kBGain, std::clamp(r->B_gain, 1u, 16383u));
+            later(c, 1, kRGain, std::clamp(r->R_gain, 1u, 16383u));
+            later(c, 1, kGGain, std::clamp(r->G_gain, 1u, 16383u));
+            later(c, 1, kBGain, std::clamp(r->B_gain, 1u, 16383u));
             return 0;
         }
         case MI_ISP_CID_AF_PARAM: {
             auto *r = (const CusAfResult_t *)d;
-            if (!r->Change) return 0;
-            uint32_t pos = std::clamp(r->NextPos, cap::kLensMin, cap::kLensMax);
-            // The motor reaches the target during the next frame; that
-            // frame is still exposed at the old position.
-            later(c, 0, kMotor, pos);
-            later(c, 1, kLens, pos);
+            // The motor heads there during the next frame, which is still
+            // exposed where the lens stood when it began.
+            if (r->Change) c.motor_target = std::clamp(r->NextPos, cap::kLensMin, cap::kLensMax);
             return 0;
         }
         case MI_ISP_CID_CUS3A_ENABLE: c.en3a = *(const Cus3AEnable_t *)d; return 0;
@@ -476,17 +546,22 @@ private:
             memset(r, 0, sizeof *r);
             r->Size = sizeof *r;
             snprintf(r->sensor_id, sizeof r->sensor_id, "%s", "vb_bt1120");
-            r->shutter = c.cur.shutter_us;
-            r->shutter_step = 1;
+            r->shutter = c.shown.shutter_us;
+            r->shutter_step = cap::kLineNs;
             r->shutter_min = kShutterMin;
             r->shutter_max = frame_period_us(c.fps);
-            r->sensor_gain = c.cur.sensor_gain;
+            r->sensor_gain = c.shown.sensor_gain;
             r->sensor_gain_min = 1024;
             r->sensor_gain_max = kSensorGainMax;
-            r->isp_gain = c.cur.isp_gain;
+            r->isp_gain = c.shown.isp_gain;
             r->isp_gain_max = kIspGainMax;
             r->FNx10 = 18;
             r->fps = c.fps * 1000;
+            r->shutterHDRShort_step = r->shutter_step;
+            r->shutterHDRShort_min = r->shutter_min;
+            r->shutterHDRShort_max = r->shutter_max;
+            r->sensor_gainHDRShort_min = r->sensor_gain_min;
+            r->sensor_gainHDRShort_max = r->sensor_gain_max;
             r->AvgBlkX = cap::kStatBlkX;
             r->AvgBlkY = cap::kStatBlkY;
             return 0;
@@ -520,9 +595,10 @@ private:
         case MI_ISP_CID_AWB_HW_AVG_STATS: {
             auto *r = (MI_ISP_AWB_HW_STATISTICS_t *)d;
             memset(r, 0, sizeof *r);
-            r->nBlkX = s->blk_x;
-            r->nBlkY = s->blk_y;
-            for (uint32_t i = 0; i < s->blk_x * s->blk_y; ++i) r->nAvg[i] = {s->ae[i][0], s->ae[i][1], s->ae[i][2]};
+            r->nBlkX = cap::kAwbBlkX;
+            r->nBlkY = cap::kAwbBlkY;
+            for (uint32_t i = 0; i < cap::kAwbBlkX * cap::kAwbBlkY; ++i)
+                r->nAvg[i] = {s->awb[i][0], s->awb[i][1], s->awb[i][2]};
             return 0;
         }
         case MI_ISP_CID_AE_HISTO0_STATS: memcpy(d, s->hist0, sizeof s->hist0); return 0;
@@ -533,13 +609,13 @@ private:
             r.Size = sizeof r;
             r.AvgBlkX = s->blk_x;
             r.AvgBlkY = s->blk_y;
-            r.Shutter = c.cur.shutter_us;
-            r.SensorGain = c.cur.sensor_gain;
-            r.IspGain = c.cur.isp_gain;
-            r.PreAvgY = s->mean_y;
+            r.Shutter = c.shown.shutter_us;
+            r.SensorGain = c.shown.sensor_gain;
+            r.IspGain = c.shown.isp_gain;
+            r.PreAvgY = c.last_ae.AvgY;
             r.FNx10 = 18;
             r.CurFPS = c.fps * 1000;
-            r.PreWeightY = s->mean_y;
+            r.PreWeightY = c.last_ae.WeightY;
             memcpy(d, &r, sizeof r);
             return 0;
         }
@@ -547,12 +623,13 @@ private:
             CusAWBInfo_t r;
             memset(&r, 0, sizeof r);
             r.Size = sizeof r;
-            r.AvgBlkX = s->blk_x;
-            r.AvgBlkY = s->blk_y;
-            r.CurRGain = c.cur.r_gain;
-            r.CurGGain = c.cur.g_gain;
-            r.CurBGain = c.cur.b_gain;
-            r.WeightY = (MI_S32)s->mean_y;
+            r.AvgBlkX = cap::kAwbBlkX;
+            r.AvgBlkY = cap::kAwbBlkY;
+            r.CurRGain = c.shown.r_gain;
+            r.CurGGain = c.shown.g_gain;
+            r.CurBGain = c.shown.b_gain;
+            r.u4BVx16384 = c.last_ae.u4BVx16384;
+            r.WeightY = (MI_S32)c.last_ae.WeightY;
             memcpy(d, &r, sizeof r);
             return 0;
         }
@@ -677,9 +754,11 @@ public:
     }
 };
 
-// Called with B().mu held, after channel `chn` of ISP device 0 finished a frame.
+// Called with B().mu held, after channel `chn` of ISP device 0 finished a
+// frame. A delivered event makes the channel owe a result per enabled kind.
 void fe_event(uint32_t chn) {
     Board &b = B();
+    b.isp[0].chn[chn].owed = 0;
     if (b.fe.empty()) return;
     if (pts_now() < b.fe_hold_until) return;
     IspPollStatus ev{};
@@ -693,7 +772,10 @@ void fe_event(uint32_t chn) {
     }
     ev.u32ChReopen = b.fe_reopen;
     b.fe_reopen = 0;
-    for (auto &cl : b.fe) (void)!send(cl.peer, &ev, sizeof ev, MSG_DONTWAIT | MSG_NOSIGNAL);
+    bool sent = false;
+    for (auto &cl : b.fe) sent |= send(cl.peer, &ev, sizeof ev, MSG_DONTWAIT | MSG_NOSIGNAL) == (ssize_t)sizeof ev;
+    const Cus3AEnable_t &en = b.isp[0].chn[chn].en3a;
+    b.isp[0].chn[chn].owed = sent ? (en.bAE ? kOweAe : 0) | (en.bAWB ? kOweAwb : 0) | (en.bAF ? kOweAf : 0) : 0;
 }
 
 // ---- the picture path --------------------------------------------------------
@@ -759,39 +841,39 @@ public:
             std::lock_guard<std::mutex> g(B().mu);
             IspChn &c = B().isp[dev].chn[chn];
             if (!c.started) return;
-            // Changes due for this frame take effect now.
-            for (auto it = c.pending.begin(); it != c.pending.end();) {
-                if (it->at > c.frames) {
-                    ++it;
-                    continue;
-                }
-                switch (it->field) {
-                case kShutter: c.cur.shutter_us = it->value; break;
-                case kSensorGain: c.cur.sensor_gain = it->value; break;
-                case kIspGain: c.cur.isp_gain = it->value; break;
-                case kRGain: c.cur.r_gain = it->value; break;
-                case kGGain: c.cur.g_gain = it->value; break;
-                case kBGain: c.cur.b_gain = it->value; break;
-                case kLens: c.cur.lens_pos = it->value; break;
-                case kMotor: c.motor = it->value; break;
-                }
-                it = c.pending.erase(it);
-            }
-            ex = c.cur;
+            ex = c.cur;  // set when the sensor began this frame
             af = c.af;
             if (c.crop.u16Width && c.crop.u16Height && c.crop.u16X + c.crop.u16Width <= pic.width &&
                 c.crop.u16Y + c.crop.u16Height <= pic.height)
                 in = {c.crop.u16X & ~1u, c.crop.u16Y & ~1u, c.crop.u16Width & ~1u, c.crop.u16Height & ~1u};
         }
-        // The sensor already exposed this picture; the ISP adds its gains.
-        auto buf = pool().get((size_t)in.w * in.h * 3 / 2);
-        cap::isp_process(pic.data->data(), pic.width, in.x, in.y, in.w, in.h, ex, buf->data());
+        // The sensor already exposed this picture; the ISP adds its gain,
+        // measures, then applies the white balance.
+        const size_t size = (size_t)in.w * in.h * 3 / 2;
+        Exposure pre = ex;
+        pre.r_gain = pre.g_gain = pre.b_gain = 1024;
+        auto measured = pool().get(size);
+        cap::isp_process(pic.data->data(), pic.width, in.x, in.y, in.w, in.h, pre, measured->data());
         auto st = std::make_shared<Stats>();
-        cap::compute_stats(buf->data(), in.w, in.h, af, st.get());
+        cap::compute_stats(measured->data(), in.w, in.h, af, st.get());
+        auto buf = measured;
+        if (ex.r_gain != 1024 || ex.g_gain != 1024 || ex.b_gain != 1024) {
+            buf = pool().get(size);
+            cap::isp_process(pic.data->data(), pic.width, in.x, in.y, in.w, in.h, ex, buf->data());
+        }
+        measured.reset();
+        cap::Rect card = cap::grey_card_rect(pic.width, pic.height);
+        uint32_t cx0 = std::max(card.x, in.x), cx1 = std::min(card.x + card.w, in.x + in.w);
+        uint32_t cy0 = std::max(card.y, in.y), cy1 = std::min(card.y + card.h, in.y + in.h);
+        cap::Rgb card_rgb{0, 0, 0};
+        if (cx0 < cx1 && cy0 < cy1)
+            card_rgb = cap::card_rgb(buf->data(), in.w, in.h, {cx0 - in.x, cy0 - in.y, cx1 - cx0, cy1 - cy0});
         {
             std::lock_guard<std::mutex> g(B().mu);
             IspChn &c = B().isp[dev].chn[chn];
             c.stats = st;
+            c.shown = ex;
+            c.card = card_rgb;
             ++c.frames;
             if (dev == 0) fe_event(chn);
         }
@@ -805,28 +887,43 @@ public:
     }
 };
 
-// The exposure a VIF port's sensor uses: that of the ISP channel it feeds
-// (shutter, sensor gain, lens), pending changes included as the ISP applies
-// them. Board lock held.
-bool sensor_exposure(const MI_SYS_ChnPort_t &src, Exposure *ex, uint32_t *fps) {
-    bool found = false;
+// A frame of the channel begins: the changes due for it take effect, the lens
+// is where the motor stands, and the motor moves on during the frame. Board
+// lock held.
+void begin_frame(IspChn &c) {
+    uint64_t n = c.frames + 1;
+    for (auto it = c.pending.begin(); it != c.pending.end();) {
+        if (it->at > n) {
+            ++it;
+            continue;
+        }
+        switch (it->field) {
+        case kShutter: c.cur.shutter_us = it->value; break;
+        case kSensorGain: c.cur.sensor_gain = it->value; break;
+        case kIspGain: c.cur.isp_gain = it->value; break;
+        case kRGain: c.cur.r_gain = it->value; break;
+        case kGGain: c.cur.g_gain = it->value; break;
+        case kBGain: c.cur.b_gain = it->value; break;
+        }
+        it = c.pending.erase(it);
+    }
+    c.cur.lens_pos = c.motor;
+    uint32_t dist = c.motor < c.motor_target ? c.motor_target - c.motor : c.motor - c.motor_target;
+    uint32_t move = B().opt.motor_speed ? std::min(dist, B().opt.motor_speed) : dist;
+    c.motor = c.motor < c.motor_target ? c.motor + move : c.motor - move;
+}
+
+// The exposure a VIF port's sensor uses: that of the started ISP channel it
+// feeds, whose frame begins now. Board lock held.
+void sensor_exposure(const MI_SYS_ChnPort_t &src, Exposure *ex) {
     for (const Binding &b : bindings_from(src)) {
         if (b.dst.eModId != E_MI_MODULE_ID_ISP || b.dst.u32DevId >= kIspDevs || b.dst.u32ChnId >= kIspChns) continue;
         IspChn &c = B().isp[b.dst.u32DevId].chn[b.dst.u32ChnId];
         if (b.src_fps) c.fps = b.src_fps;
-        *fps = c.fps;
-        Exposure e = c.cur;
-        for (const Change &ch : c.pending) {
-            if (ch.at > c.frames) continue;
-            if (ch.field == kShutter) e.shutter_us = ch.value;
-            if (ch.field == kSensorGain) e.sensor_gain = ch.value;
-            if (ch.field == kLens) e.lens_pos = ch.value;
-        }
-        *ex = e;
-        found = true;
-        break;
+        if (c.started) begin_frame(c);
+        *ex = c.cur;
+        return;
     }
-    return found;
 }
 
 uint32_t rate_divisor_x4(MI_VIF_FrameRate_e r) {
@@ -843,21 +940,20 @@ uint32_t rate_divisor_x4(MI_VIF_FrameRate_e r) {
 void produce(uint32_t dev, uint32_t port, uint64_t pts) {
     MI_SYS_ChnPort_t src = port_of(E_MI_MODULE_ID_VIF, dev, 0, port);
     Exposure ex;
-    uint32_t fps = 30, w, h;
+    uint32_t w, h;
     SceneParams sc;
     uint64_t seq;
     {
         std::lock_guard<std::mutex> g(B().mu);
         VifPort &p = B().vif[dev].port[port];
-        sensor_exposure(src, &ex, &fps);
+        sensor_exposure(src, &ex);
         w = p.attr.stDestSize.u16Width;
         h = p.attr.stDestSize.u16Height;
         sc = B().scene;
         seq = p.seq++;
     }
     auto buf = pool().get((size_t)w * h * 2);
-    double line_us = 1e6 / std::max(1u, fps) / h;
-    model().render_sensor(sc, ex, seq, pts, line_us, w, h, buf->data());
+    model().render_sensor(sc, ex, seq, pts, cap::kLineNs / 1000.0, w, h, buf->data());
     Picture pic;
     pic.width = w;
     pic.height = h;
@@ -905,7 +1001,12 @@ void source_thread() {
             lk.unlock();
             {
                 std::lock_guard<std::mutex> pg(g_produce);
-                for (size_t i = 0; i < due.size(); ++i) produce(due[i].first, due[i].second, due_pts[i]);
+                bool running;
+                {
+                    std::lock_guard<std::mutex> g(B().mu);
+                    running = !B().paused;  // pause() may have come in between
+                }
+                for (size_t i = 0; running && i < due.size(); ++i) produce(due[i].first, due[i].second, due_pts[i]);
             }
             lk.lock();
             continue;
@@ -984,16 +1085,100 @@ std::string ctl_isp_fe(const std::vector<std::string> &a) {
     return "error: isp-fe pause MS | reopen CHN";
 }
 
+// "[DEV] [CHN]" of an ISP channel (0 0 by default); false when out of range.
+bool dev_chn(const std::vector<std::string> &a, uint32_t *dev, uint32_t *chn) {
+    *dev = a.size() > 1 ? (uint32_t)atoi(a[1].c_str()) : 0;
+    *chn = a.size() > 2 ? (uint32_t)atoi(a[2].c_str()) : 0;
+    return *dev < kIspDevs && *chn < kIspChns;
+}
+
 std::string ctl_isp(const std::vector<std::string> &a) {
-    uint32_t dev = a.size() > 1 ? (uint32_t)atoi(a[1].c_str()) : 0, chn = a.size() > 2 ? (uint32_t)atoi(a[2].c_str()) : 0;
-    if (dev >= kIspDevs || chn >= kIspChns) return "error: isp [dev] [chn]";
+    uint32_t dev, chn;
+    if (!dev_chn(a, &dev, &chn)) return "error: isp [dev] [chn]";
     std::lock_guard<std::mutex> g(B().mu);
     const IspChn &c = B().isp[dev].chn[chn];
     char b[256];
     snprintf(b, sizeof b, "frames %llu shutter %u sensor_gain %u isp_gain %u wb %u %u %u lens %u mean_y %u",
-             (unsigned long long)c.frames, c.cur.shutter_us, c.cur.sensor_gain, c.cur.isp_gain, c.cur.r_gain,
-             c.cur.g_gain, c.cur.b_gain, c.cur.lens_pos, c.stats ? c.stats->mean_y : 0);
+             (unsigned long long)c.frames, c.shown.shutter_us, c.shown.sensor_gain, c.shown.isp_gain, c.shown.r_gain,
+             c.shown.g_gain, c.shown.b_gain, c.shown.lens_pos, c.stats ? c.stats->mean_y : 0);
     return b;
+}
+
+std::string ctl_grey_card(const std::vector<std::string> &a) {
+    uint32_t dev, chn;
+    if (!dev_chn(a, &dev, &chn)) return "error: grey-card [dev] [chn]";
+    cap::Rgb c = grey_card(dev, chn);
+    char b[128];
+    snprintf(b, sizeof b, "r %.2f g %.2f b %.2f", c.r, c.g, c.b);
+    return b;
+}
+
+std::string ctl_isp_root(const std::vector<std::string> &a) {
+    if (a.size() > 2) return "error: isp-root [PATH]";
+    if (a.size() == 2) set_isp_root(a[1]);
+    std::lock_guard<std::mutex> g(B().mu);
+    return B().opt.isp_root;
+}
+
+std::string ctl_iqlog(const std::vector<std::string> &a) {
+    if (a.size() == 2 && a[1] == "clear") {
+        iq_log_clear();
+        return "ok";
+    }
+    if (a.size() > 2) return "error: iqlog [ID] | iqlog clear";
+    std::string out;
+    for (const IqLogEntry &e : iq_log(a.size() > 1 ? (uint32_t)strtoul(a[1].c_str(), nullptr, 0) : 0)) {
+        char head[160];
+        snprintf(head, sizeof head, "%llu %llu %s 0x%04x %u %u %u %d ", (unsigned long long)e.seq,
+                 (unsigned long long)e.frame, e.set ? "set" : "get", e.id, e.dev, e.chn, e.len, e.result);
+        out += head + to_hex(e.bytes) + "\n";
+    }
+    return out;
+}
+
+std::string ctl_iqfail(const std::vector<std::string> &a) {
+    if (a.size() == 2 && a[1] == "clear") {
+        iq_fail_clear();
+        return "ok";
+    }
+    if (a.size() < 3 || a.size() > 4) return "error: iqfail ID CODE [N] | iqfail clear";
+    int times = a.size() > 3 ? atoi(a[3].c_str()) : 1;
+    if (times == 0 || times < -1) return "error: N is -1 or at least 1";
+    iq_fail((uint32_t)strtoul(a[1].c_str(), nullptr, 0), (int)strtoll(a[2].c_str(), nullptr, 0), times);
+    return "ok";
+}
+
+std::string ctl_lockstep(const std::vector<std::string> &a) {
+    if (a.size() >= 2 && a.size() <= 3 && a[1] == "on") {
+        long ms = a.size() > 2 ? atol(a[2].c_str()) : (long)kDefaultLockstepMs;
+        if (ms < 1) return "error: timeout in ms, at least 1";
+        set_lockstep(true, (uint32_t)ms);
+        return "ok";
+    }
+    if (a.size() == 2 && a[1] == "off") {
+        set_lockstep(false);
+        return "ok";
+    }
+    if (a.size() != 1) return "error: lockstep on [TIMEOUT_MS] | off";
+    std::lock_guard<std::mutex> g(B().mu);
+    char b[128];
+    snprintf(b, sizeof b, "%s timeout %u timeouts %llu", B().opt.lockstep ? "on" : "off", B().opt.lockstep_ms,
+             (unsigned long long)B().opt.lockstep_timeouts);
+    return b;
+}
+
+std::string ctl_sensor(const std::vector<std::string> &a) {
+    for (size_t i = 1; i < a.size(); i += 2) {
+        if (i + 1 >= a.size()) return "error: sensor [latency N] [motor N]";
+        char *end = nullptr;
+        unsigned long v = strtoul(a[i + 1].c_str(), &end, 0);
+        bool ok = end && *end == 0 && v <= UINT32_MAX;
+        if (a[i] == "latency" && ok && set_sensor_latency((uint32_t)v)) continue;
+        if (a[i] == "motor" && ok && set_motor_speed((uint32_t)v)) continue;
+        return "error: sensor [latency 1-8] [motor 0-1023]";
+    }
+    std::lock_guard<std::mutex> g(B().mu);
+    return "latency " + std::to_string(B().opt.latency) + " motor " + std::to_string(B().opt.motor_speed);
 }
 
 VifDriver g_vif;
@@ -1015,19 +1200,60 @@ void set_scene(const SceneParams &sc) {
     B().scene = sc;
 }
 
-void pause() {
-    std::lock_guard<std::mutex> g(B().mu);
-    B().paused = true;
-    kick();
+namespace {
+// Stop the source; a frame it is making is finished first.
+void stop_source(bool lockstep, uint32_t timeout_ms) {
+    {
+        std::lock_guard<std::mutex> g(B().mu);
+        B().paused = true;
+        B().opt.lockstep = lockstep;
+        if (lockstep) B().opt.lockstep_ms = std::max(1u, timeout_ms);
+        kick();
+    }
+    std::lock_guard<std::mutex> pg(g_produce);
 }
+}  // namespace
+
+void pause() { stop_source(false, 0); }
 
 void resume() {
     std::lock_guard<std::mutex> g(B().mu);
     B().paused = false;
+    B().opt.lockstep = false;
     for (auto &d : B().vif)
         for (auto &p : d.port) p.next_us = 0;
     kick();
 }
+
+void set_lockstep(bool on, uint32_t timeout_ms) {
+    if (on)
+        stop_source(true, timeout_ms);
+    else
+        resume();
+}
+
+uint64_t lockstep_timeouts() {
+    std::lock_guard<std::mutex> g(B().mu);
+    return B().opt.lockstep_timeouts;
+}
+
+namespace {
+// In lockstep: wait until no channel owes a result for its latest frame.
+void wait_for_3a() {
+    std::unique_lock<std::mutex> lk(B().mu);
+    if (!B().opt.lockstep) return;
+    auto settled = [] {
+        for (auto &d : B().isp)
+            for (auto &c : d.chn)
+                if (c.owed) return false;
+        return true;
+    };
+    if (B().answered.wait_for(lk, std::chrono::milliseconds(B().opt.lockstep_ms), settled)) return;
+    ++B().opt.lockstep_timeouts;
+    for (auto &d : B().isp)
+        for (auto &c : d.chn) c.owed = 0;
+}
+}  // namespace
 
 int step(int frames) {
     int made = 0;
@@ -1044,6 +1270,7 @@ int step(int frames) {
         if (ports.empty()) break;
         for (auto &dp : ports) produce(dp.first, dp.second, pts);
         ++made;
+        wait_for_3a();
     }
     return made;
 }
@@ -1057,7 +1284,56 @@ uint64_t isp_frames(uint32_t dev, uint32_t chn) {
 cap::Exposure applied(uint32_t dev, uint32_t chn) {
     if (dev >= kIspDevs || chn >= kIspChns) return {};
     std::lock_guard<std::mutex> g(B().mu);
-    return B().isp[dev].chn[chn].cur;
+    return B().isp[dev].chn[chn].shown;
+}
+
+cap::Rgb grey_card(uint32_t dev, uint32_t chn) {
+    if (dev >= kIspDevs || chn >= kIspChns) return {0, 0, 0};
+    std::lock_guard<std::mutex> g(B().mu);
+    return B().isp[dev].chn[chn].card;
+}
+
+bool set_sensor_latency(uint32_t frames) {
+    if (frames < 1 || frames > kMaxLatency) return false;
+    std::lock_guard<std::mutex> g(B().mu);
+    B().opt.latency = frames;
+    return true;
+}
+
+bool set_motor_speed(uint32_t steps) {
+    if (steps > cap::kLensMax) return false;
+    std::lock_guard<std::mutex> g(B().mu);
+    B().opt.motor_speed = steps;
+    return true;
+}
+
+void set_isp_root(const std::string &root) {
+    std::lock_guard<std::mutex> g(B().mu);
+    B().opt.isp_root = root;
+}
+
+std::vector<IqLogEntry> iq_log(uint32_t id) {
+    std::lock_guard<std::mutex> g(B().mu);
+    std::vector<IqLogEntry> out;
+    for (const IqLogEntry &e : B().opt.iqlog)
+        if (!id || e.id == id) out.push_back(e);
+    return out;
+}
+
+void iq_log_clear() {
+    std::lock_guard<std::mutex> g(B().mu);
+    B().opt.iqlog.clear();
+}
+
+void iq_fail(uint32_t id, int code, int times) {
+    if (times == 0) return;
+    std::lock_guard<std::mutex> g(B().mu);
+    B().opt.iqfail.push_back({id, code, times});
+}
+
+void iq_fail_clear() {
+    std::lock_guard<std::mutex> g(B().mu);
+    B().opt.iqfail.clear();
 }
 
 void fe_pause(uint32_t ms) {
@@ -1083,6 +1359,7 @@ void reset() {
     b.fe_hold_until = 0;
     b.fe_reopen = 0;
     b.paused = false;
+    b.opt = Board::Options();
     kick();
 }
 
@@ -1100,5 +1377,11 @@ void vb_install_capture() {
     vb::register_ctl("vif", ctl_vif);
     vb::register_ctl("isp-fe", ctl_isp_fe);
     vb::register_ctl("isp", ctl_isp);
+    vb::register_ctl("grey-card", ctl_grey_card);
+    vb::register_ctl("isp-root", ctl_isp_root);
+    vb::register_ctl("iqlog", ctl_iqlog);
+    vb::register_ctl("iqfail", ctl_iqfail);
+    vb::register_ctl("lockstep", ctl_lockstep);
+    vb::register_ctl("sensor", ctl_sensor);
     start_source();
 }

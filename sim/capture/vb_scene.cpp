@@ -10,6 +10,70 @@ namespace {
 
 inline uint8_t clip8(int v) { return (uint8_t)(v < 0 ? 0 : v > 255 ? 255 : v); }
 
+constexpr uint32_t kCardReflectance = 128;  // of 255: a mid grey
+
+// The sensor's noise, one LSB wide: a fixed pseudo-random offset per pixel of
+// a tile and per colour (R, G, B, then U or V and Y of the encoding), in
+// 1/65536 of a level. Rounding with it leaves no bias in the mean of a flat
+// patch, however dark.
+constexpr uint32_t kNoisePixels = 256 * 256, kNoiseKinds = 6;
+// The noise of pixels i and i + 1 (i even): kinds of i, then of i + 1.
+const uint16_t *noise(uint32_t i) {
+    static const std::vector<uint16_t> table = [] {
+        std::vector<uint16_t> t((size_t)kNoisePixels * kNoiseKinds);
+        for (uint32_t n = 0; n < t.size(); ++n) {
+            uint32_t h = n * 0x9E3779B1u;
+            h ^= h >> 15;
+            h *= 0x2C1B3C6Du;
+            h ^= h >> 12;
+            t[n] = (uint16_t)h;
+        }
+        return t;
+    }();
+    return &table[(size_t)(i % kNoisePixels) * kNoiseKinds];
+}
+
+// Two neighbouring pixels (index i, i + 1) of reflectances `rho` (0..255)
+// seen with per-colour gains `k` (x65536), as UYVY.
+void expose_pair(const uint32_t rho[2][3], const uint32_t k[3], uint32_t i, uint8_t out[4]) {
+    const uint16_t *nz = noise(i);
+    int rgb[2][3];
+    for (int j = 0; j < 2; ++j)
+        for (int c = 0; c < 3; ++c) {
+            uint64_t v = ((uint64_t)rho[j][c] * k[c] + nz[j * kNoiseKinds + c]) >> 16;
+            rgb[j][c] = v > 255 ? 255 : (int)v;
+        }
+    int r = rgb[0][0] + rgb[1][0], g = rgb[0][1] + rgb[1][1], b = rgb[0][2] + rgb[1][2];  // two pixels
+    // The encoding to 8-bit YUV rounds with noise too.
+    int y0 = (77 * rgb[0][0] + 150 * rgb[0][1] + 29 * rgb[0][2] + (nz[4] >> 8)) >> 8;
+    int y1 = (77 * rgb[1][0] + 150 * rgb[1][1] + 29 * rgb[1][2] + (nz[kNoiseKinds + 4] >> 8)) >> 8;
+    out[0] = clip8(((-43 * r - 85 * g + 128 * b + (nz[3] >> 7)) >> 9) + 128);
+    out[1] = (uint8_t)(y0 > 255 ? 255 : y0);
+    out[2] = clip8(((128 * r - 107 * g - 21 * b + (nz[5] >> 7)) >> 9) + 128);
+    out[3] = (uint8_t)(y1 > 255 ? 255 : y1);
+}
+
+// R, G, B of the NV12 pixel (x, y), as the ISP's statistics convert it.
+inline void nv12_rgb(const uint8_t *yp, const uint8_t *uvp, uint32_t w, uint32_t x, uint32_t y, uint32_t out[3]) {
+    int Y = yp[(size_t)y * w + x];
+    const uint8_t *uv = uvp + (size_t)(y / 2) * w + (x & ~1u);
+    int U = uv[0] - 128, V = uv[1] - 128;
+    out[0] = clip8(Y + ((1436 * V + 512) >> 10));
+    out[1] = clip8(Y - ((352 * U + 731 * V + 512) >> 10));
+    out[2] = clip8(Y + ((1815 * U + 512) >> 10));
+}
+
+// Luminance histogram of the region (x0, y0, w, h) on the fixed sample grid.
+void histogram(const uint8_t *yp, uint32_t stride, uint32_t x0, uint32_t y0, uint32_t w, uint32_t h,
+               uint16_t out[128]) {
+    memset(out, 0, 128 * sizeof out[0]);
+    for (int j = 0; j < kHistRows; ++j) {
+        uint32_t y = y0 + (uint32_t)((2ull * j + 1) * h / (2 * kHistRows));
+        const uint8_t *row = yp + (size_t)y * stride;
+        for (int i = 0; i < kHistCols; ++i) out[row[x0 + (uint32_t)((2ull * i + 1) * w / (2 * kHistCols))] >> 1]++;
+    }
+}
+
 // Planck's law at one wavelength (relative units).
 double planck(double nm, double k) {
     double l = nm * 1e-9;
@@ -50,6 +114,28 @@ void illuminant_rgb(uint32_t cct, double rgb[3]) {
         cur[c] = planck(nm[c], k);
     }
     for (int c = 0; c < 3; ++c) rgb[c] = (cur[c] / cur[1]) / (ref[c] / ref[1]);
+}
+
+Rect grey_card_rect(uint32_t w, uint32_t h) {
+    uint32_t x0 = (w * 7 / 16) & ~1u, x1 = (w * 9 / 16) & ~1u;
+    uint32_t y0 = h * 7 / 16, y1 = h * 9 / 16;
+    return {x0, y0, x1 - x0, y1 - y0};
+}
+
+Rgb card_rgb(const uint8_t *nv12, uint32_t w, uint32_t h, Rect card) {
+    uint32_t ix = (card.w / 8) & ~1u, iy = card.h / 8;
+    uint32_t x0 = card.x + ix, x1 = std::min(w, card.x + card.w - ix);
+    uint32_t y0 = card.y + iy, y1 = std::min(h, card.y + card.h - iy);
+    uint64_t sum[3] = {0, 0, 0}, n = 0;
+    for (uint32_t y = y0; y < y1; ++y)
+        for (uint32_t x = x0; x < x1; ++x) {
+            uint32_t rgb[3];
+            nv12_rgb(nv12, nv12 + (size_t)w * h, w, x, y, rgb);
+            for (int c = 0; c < 3; ++c) sum[c] += rgb[c];
+            ++n;
+        }
+    if (!n) return {0, 0, 0};
+    return {(double)sum[0] / n, (double)sum[1] / n, (double)sum[2] / n};
 }
 
 AfConfig default_af_config() {
@@ -95,7 +181,8 @@ void SceneModel::render_sensor(const SceneParams &sc, const Exposure &ex, uint64
                                double line_us, uint32_t w, uint32_t h, uint8_t *uyvy) const {
     double ill[3];
     illuminant_rgb(sc.cct, ill);
-    double base = std::max(0.0, sc.brightness) * ex.shutter_us / 10000.0 * ex.sensor_gain / 1024.0 * 128.0 / 255.0;
+    double shutter_us = shutter_lines(ex.shutter_us) * (kLineNs / 1000.0);
+    double base = std::max(0.0, sc.brightness) * shutter_us / 10000.0 * ex.sensor_gain / 1024.0 * 128.0 / 255.0;
     uint32_t k[3];
     for (int c = 0; c < 3; ++c) k[c] = (uint32_t)std::min(base * ill[c] * 65536.0, 255.0 * 65536.0);
 
@@ -109,22 +196,14 @@ void SceneModel::render_sensor(const SceneParams &sc, const Exposure &ex, uint64
     // The exposed tile in UYVY; the picture is this tile repeated and panned.
     thread_local std::vector<uint8_t> tile;
     tile.resize((size_t)kTile * kTile * 2);
-    for (int i = 0; i < kTile * kTile; i += 2) {
-        int rgb[2][3];
+    for (uint32_t i = 0; i < kTile * kTile; i += 2) {
+        uint32_t rho[2][3];
         for (int j = 0; j < 2; ++j)
             for (int c = 0; c < 3; ++c) {
                 size_t o = (size_t)(i + j) * 3 + c;
-                uint32_t rho = ((256 - a) * l0[o] + a * l1[o]) >> 8;
-                rgb[j][c] = (int)std::min<uint64_t>(255, ((uint64_t)rho * k[c]) >> 16);
+                rho[j][c] = ((256 - a) * l0[o] + a * l1[o]) >> 8;
             }
-        int y0 = (77 * rgb[0][0] + 150 * rgb[0][1] + 29 * rgb[0][2]) >> 8;
-        int y1 = (77 * rgb[1][0] + 150 * rgb[1][1] + 29 * rgb[1][2]) >> 8;
-        int r = (rgb[0][0] + rgb[1][0]) >> 1, g = (rgb[0][1] + rgb[1][1]) >> 1, b = (rgb[0][2] + rgb[1][2]) >> 1;
-        uint8_t *o = &tile[(size_t)i * 2];
-        o[0] = clip8(((-43 * r - 85 * g + 128 * b) >> 8) + 128);
-        o[1] = (uint8_t)y0;
-        o[2] = clip8(((128 * r - 107 * g - 21 * b) >> 8) + 128);
-        o[3] = (uint8_t)y1;
+        expose_pair(rho, k, i, &tile[(size_t)i * 2]);
     }
 
     uint32_t ox = sc.moving ? (uint32_t)((seq * 2) & (kTile - 2)) : 0;
@@ -143,12 +222,29 @@ void SceneModel::render_sensor(const SceneParams &sc, const Exposure &ex, uint64
         }
     }
 
+    // The grey card, flat and neutral, in front of the scene: a small
+    // exposed tile of it (the sensor's noise differs from pixel to pixel),
+    // repeated.
+    {
+        constexpr uint32_t kCardTile = 32;
+        uint8_t card[kCardTile * kCardTile * 2];
+        const uint32_t rho[2][3] = {{kCardReflectance, kCardReflectance, kCardReflectance},
+                                    {kCardReflectance, kCardReflectance, kCardReflectance}};
+        for (uint32_t i = 0; i < kCardTile * kCardTile; i += 2) expose_pair(rho, k, i, &card[i * 2]);
+        Rect r = grey_card_rect(w, h);
+        for (uint32_t y = r.y; y < r.y + r.h; ++y) {
+            uint8_t *row = uyvy + (size_t)y * row_bytes + (size_t)r.x * 2;
+            const uint8_t *src = &card[(y % kCardTile) * kCardTile * 2];
+            for (uint32_t x = 0; x < r.w; x += 2) memcpy(row + x * 2, src + (x % kCardTile) * 2, 4);
+        }
+    }
+
     // A flickering light under a rolling shutter: each row integrates the
     // light over its own exposure window, so rows differ unless the shutter
     // spans whole periods of the light.
     if (sc.flicker_hz && sc.flicker_pct) {
         double omega = 2.0 * M_PI * 2.0 * sc.flicker_hz;
-        double s = std::max(1u, ex.shutter_us) / 1e6;
+        double s = shutter_us / 1e6;
         double depth = std::min(sc.flicker_pct, 100u) / 100.0;
         for (uint32_t y = 0; y < h; ++y) {
             double t = (double)t_us / 1e6 + y * line_us / 1e6;
@@ -189,16 +285,15 @@ void isp_process(const uint8_t *uyvy, uint32_t src_w, uint32_t cx, uint32_t cy, 
         uint8_t *duv = uvp + (size_t)(y / 2) * w;
         for (uint32_t x = 0; x < w; x += 2) {
             const uint8_t *p0 = r0 + x * 2, *p1 = r1 + x * 2;
-            int u = ((p0[0] + p1[0]) >> 1) - 128;
-            int v = ((p0[2] + p1[2]) >> 1) - 128;
-            int yoff = A[0][1] * u + A[0][2] * v + 2048;
+            int u2 = p0[0] + p1[0] - 256, v2 = p0[2] + p1[2] - 256;  // twice the mean chroma
+            int yoff = (A[0][1] * u2 + A[0][2] * v2 + 4096) >> 1;
             d0[x] = clip8((A[0][0] * p0[1] + yoff) >> 12);
             d0[x + 1] = clip8((A[0][0] * p0[3] + yoff) >> 12);
             d1[x] = clip8((A[0][0] * p1[1] + yoff) >> 12);
             d1[x + 1] = clip8((A[0][0] * p1[3] + yoff) >> 12);
-            int ya = (p0[1] + p0[3] + p1[1] + p1[3]) >> 2;
-            duv[x] = clip8(128 + ((A[1][0] * ya + A[1][1] * u + A[1][2] * v + 2048) >> 12));
-            duv[x + 1] = clip8(128 + ((A[2][0] * ya + A[2][1] * u + A[2][2] * v + 2048) >> 12));
+            int ya4 = p0[1] + p0[3] + p1[1] + p1[3];  // four times the mean luma
+            duv[x] = clip8(128 + ((A[1][0] * ya4 + 2 * (A[1][1] * u2 + A[1][2] * v2) + 8192) >> 14));
+            duv[x + 1] = clip8(128 + ((A[2][0] * ya4 + 2 * (A[2][1] * u2 + A[2][2] * v2) + 8192) >> 14));
         }
     }
 }
@@ -208,31 +303,22 @@ void compute_stats(const uint8_t *nv12, uint32_t w, uint32_t h, const AfConfig &
     const uint8_t *uvp = nv12 + (size_t)w * h;
     uint32_t bw = std::max(1u, w / kStatBlkX), bh = std::max(1u, h / kStatBlkY);
     uint32_t sx = std::max(2u, (bw / 8) & ~1u), sy = std::max(2u, (bh / 8) & ~1u);
-    uint32_t hist0[128] = {0}, hist1[128] = {0};
-    uint64_t ysum = 0, n_all = 0, n_c = 0;
+    uint64_t ysum = 0, n_all = 0;
     st->blk_x = kStatBlkX;
     st->blk_y = kStatBlkY;
     for (int by = 0; by < kStatBlkY; ++by) {
         for (int bx = 0; bx < kStatBlkX; ++bx) {
-            bool centre = bx >= kStatBlkX / 4 && bx < kStatBlkX * 3 / 4 && by >= kStatBlkY / 4 && by < kStatBlkY * 3 / 4;
             uint32_t sr = 0, sg = 0, sb = 0, syy = 0, n = 0;
             uint32_t y1 = std::min(h, (by + 1) * bh), x1 = std::min(w, (bx + 1) * bw);
             for (uint32_t y = by * bh; y < y1; y += sy) {
-                const uint8_t *row = yp + (size_t)y * w;
-                const uint8_t *uv = uvp + (size_t)(y / 2) * w;
                 for (uint32_t x = bx * bw; x < x1; x += sx) {
-                    int Y = row[x];
-                    int U = uv[x & ~1u] - 128, V = uv[(x & ~1u) + 1] - 128;
-                    sr += clip8(Y + ((1436 * V) >> 10));
-                    sg += clip8(Y - ((352 * U + 731 * V) >> 10));
-                    sb += clip8(Y + ((1815 * U) >> 10));
-                    syy += (uint32_t)Y;
+                    uint32_t rgb[3];
+                    nv12_rgb(yp, uvp, w, x, y, rgb);
+                    sr += rgb[0];
+                    sg += rgb[1];
+                    sb += rgb[2];
+                    syy += yp[(size_t)y * w + x];
                     ++n;
-                    hist0[Y >> 1]++;
-                    if (centre) {
-                        hist1[Y >> 1]++;
-                        ++n_c;
-                    }
                 }
             }
             uint8_t *b = st->ae[by * kStatBlkX + bx];
@@ -249,10 +335,28 @@ void compute_stats(const uint8_t *nv12, uint32_t w, uint32_t h, const AfConfig &
         }
     }
     st->mean_y = n_all ? (uint32_t)((ysum + n_all / 2) / n_all) : 0;
-    // Bins are 16-bit: scale the counts down when there are more samples.
-    for (int i = 0; i < 128; ++i) {
-        st->hist0[i] = (uint16_t)(n_all > 65535 ? (uint64_t)hist0[i] * 65535 / n_all : hist0[i]);
-        st->hist1[i] = (uint16_t)(n_c > 65535 ? (uint64_t)hist1[i] * 65535 / n_c : hist1[i]);
+    histogram(yp, w, 0, 0, w, h, st->hist0);
+    histogram(yp, w, w / 4, h / 4, w - w / 4 - w / 4, h - h / 4 - h / 4, st->hist1);
+
+    // AWB blocks: a grid of samples two pixels apart (four on large
+    // pictures, still a dozen per block); a picture narrower than the grid
+    // repeats pixels rather than leaving blocks empty.
+    const uint32_t step = w >= 1024 ? 4 : 2;
+    for (int by = 0; by < kAwbBlkY; ++by) {
+        uint32_t y0 = std::min(h - 1, by * h / kAwbBlkY), y1 = std::max(y0 + 1, (by + 1) * h / kAwbBlkY);
+        for (int bx = 0; bx < kAwbBlkX; ++bx) {
+            uint32_t x0 = std::min(w - 1, bx * w / kAwbBlkX), x1 = std::max(x0 + 1, (bx + 1) * w / kAwbBlkX);
+            uint32_t sum[3] = {0, 0, 0}, n = 0;
+            for (uint32_t y = y0; y < y1; y += step)
+                for (uint32_t x = x0; x < x1; x += step) {
+                    uint32_t rgb[3];
+                    nv12_rgb(yp, uvp, w, x, y, rgb);
+                    for (int c = 0; c < 3; ++c) sum[c] += rgb[c];
+                    ++n;
+                }
+            uint8_t *b = st->awb[by * kAwbBlkX + bx];
+            for (int c = 0; c < 3; ++c) b[c] = (uint8_t)((sum[c] + n / 2) / n);
+        }
     }
 
     memset(st->af, 0, sizeof st->af);

@@ -133,6 +133,9 @@ using CtlHandler = std::function<std::string(const std::vector<std::string> &arg
 void register_ctl(const char *verb, CtlHandler h);
 std::string ctl_exec(const std::string &line);  // same as a socket request, in-process
 
+// Lower-case hex of bytes (control-socket replies).
+std::string to_hex(const std::vector<uint8_t> &v);
+
 // Name the calling thread ("vb-...").
 void name_thread(const char *name);
 

@@ -40,17 +40,6 @@ std::vector<std::string> split(const std::string &line) {
     return out;
 }
 
-std::string hex(const std::vector<uint8_t> &v) {
-    static const char *d = "0123456789abcdef";
-    std::string s;
-    s.reserve(v.size() * 2);
-    for (uint8_t b : v) {
-        s += d[b >> 4];
-        s += d[b & 15];
-    }
-    return s;
-}
-
 void register_core_verbs() {
     register_ctl("ping", [](const std::vector<std::string> &) { return std::string("pong"); });
     register_ctl("pts", [](const std::vector<std::string> &) { return std::to_string(pts_now()); });
@@ -60,7 +49,7 @@ void register_core_verbs() {
         for (auto &e : t) {
             char head[96];
             snprintf(head, sizeof head, "%s 0x%08lx %d ", e.node.c_str(), e.code, e.result);
-            out += head + hex(e.in) + " " + hex(e.out) + "\n";
+            out += head + to_hex(e.in) + " " + to_hex(e.out) + "\n";
         }
         return out;
     });
@@ -128,6 +117,17 @@ void ctl_thread(int ls) {
 }
 
 }  // namespace
+
+std::string to_hex(const std::vector<uint8_t> &v) {
+    static const char *d = "0123456789abcdef";
+    std::string s;
+    s.reserve(v.size() * 2);
+    for (uint8_t b : v) {
+        s += d[b >> 4];
+        s += d[b & 15];
+    }
+    return s;
+}
 
 void register_sink(MI_ModuleId_e mod, FrameSink *sink) {
     std::lock_guard<std::mutex> g(g_mu);

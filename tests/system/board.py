@@ -8,7 +8,8 @@ empty_board      a started TestBoard with no program (exec commands in it).
 make_board       factory: make_board(program=None|path|argv, **Board options) ->
                  started TestBoard; every board made is torn down after the test.
                  Options: env={}, files={"userpara": b"...", "DHCP_flag": "0"} (into
-                 "/customer/app"; None deletes), iqfiles={"iqfile0.bin": b"..."},
+                 "/customer/app"; None deletes), iqfiles={"iqfile0.bin": b"..."}
+                 (default: the build's reference IQ file of the virtual sensor),
                  web_root=dir, start_program=True, keep=False, stop_grace=3.0.
 vidrec_path      path of the vidrec binary (skips when absent outside CI).
 All of them skip when not root or namespaces are unavailable.
@@ -246,10 +247,31 @@ class SerialReader:
             return bytes(self._raw[:n])
 
 
+def reference_iqfile(program=None):
+    """Bytes of the virtual sensor's IQ file the build made, or None."""
+    builds = [os.environ["VIDREC_BUILD"]] if os.environ.get("VIDREC_BUILD") else []
+    if isinstance(program, (list, tuple)):
+        program = program[0] if program else None
+    if isinstance(program, str):
+        # <build>/dvr/vidrec
+        builds.append(os.path.dirname(os.path.dirname(os.path.abspath(program))))
+    root = os.path.join(os.path.dirname(__file__), "..", "..")
+    builds += [os.path.join(root, "build-ci"), os.path.join(root, "build")]
+    for b in builds:
+        p = os.path.join(b, "iqfile", "iqfile0.bin")
+        if os.path.isfile(p):
+            with open(p, "rb") as f:
+                return f.read()
+    return None
+
+
 class TestBoard(sandbox.Board):
     __test__ = False  # not a pytest test class
 
     def __init__(self, *a, **kw):
+        if kw.get("iqfiles") is None:
+            ref = reference_iqfile(kw.get("program") or (a[0] if a else None))
+            kw["iqfiles"] = {"iqfile0.bin": ref} if ref is not None else {}
         super().__init__(*a, **kw)
         self.serial = SerialReader()
         self.serial_listen(self.serial.on_data)

@@ -241,8 +241,9 @@ def test_storage_queries_follow_the_selected_disk(b):
     ask(b, 79, b"\x02", want=b"\x00")
     assert app_file(b, "userpara") == START_PARA[:7] + b"\x02"
     assert next_beat(b, lambda r: struct.unpack_from("<I", r, 8)[0] == 70000, timeout=8), "sdb not seen"
-    ask(b, 80, want=b"\x00" + struct.pack("<HHH", 70000 & 0xFFFF, 0, 70000 & 0xFFFF))
-    ask(b, 82, want=b"\x00" + struct.pack("<H", 70000 & 0xFFFF))
+    # Sizes above 65535 MB read as 65535, never wrapped.
+    ask(b, 80, want=b"\x00" + struct.pack("<HHH", 0xFFFF, 0, 0xFFFF))
+    ask(b, 82, want=b"\x00" + struct.pack("<H", 0xFFFF))
     ask(b, 79, b"\x05", want=b"\x00")  # 5 & 3 = 1: back to sda
     assert app_file(b, "userpara") == START_PARA
     assert next_beat(b, lambda r: struct.unpack_from("<I", r, 8)[0] == 2048, timeout=8)

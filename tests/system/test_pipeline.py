@@ -26,7 +26,10 @@ def venc_stats(b):
 
 def test_build_order_bindings_and_streams(board):
     assert board.wait_console(r"start venc\.\.\. \d+", timeout=30), board.console_text()[-3000:]
-    nodes = [line.split()[0] for line in board.vb("trace").splitlines() if line.startswith("/dev/")]
+    # The 3A service's IQ-API requests (ISP request numbers 0x10, 0x11) run
+    # beside the build and are not part of its order.
+    nodes = [f[0] for f in (line.split() for line in board.vb("trace").splitlines() if line.startswith("/dev/"))
+             if not (f[0] == "/dev/mi_isp" and int(f[1], 16) & 0xFFFF in (0x6910, 0x6911))]
     first = {n: nodes.index(n) for n in BUILD_ORDER if n in nodes}
     assert list(first) == BUILD_ORDER, first
     assert sorted(first.values()) == [first[n] for n in BUILD_ORDER], first
@@ -62,3 +65,28 @@ def test_heartbeat_reports_input_state(board):
     f = board.serial.wait_frame(HEART, timeout=5, after=board.serial.mark(),
                                 pred=lambda fr: len(fr.payload) > 21 and fr.payload[1 + 20] & 0x80)
     assert f is not None, "input state never set in the heartbeat"
+
+
+def isp_frames(b):
+    return int(re.match(r"frames (\d+) ", b.vb("isp")).group(1))
+
+
+def test_lockstep_steps_the_running_pipeline_and_the_grey_card_reads_back(board):
+    assert board.wait_console(r"start venc\.\.\. \d+", timeout=30)
+    assert board.vb("sensor latency 3") == "latency 3 motor 0"
+    assert board.vb("lockstep on 200") == "ok"
+    n0 = isp_frames(board)
+    time.sleep(0.3)
+    assert isp_frames(board) == n0, "the source no longer runs by itself"
+    assert board.vb("vif step 3") == "3"
+    assert isp_frames(board) == n0 + 3
+    assert re.match(r"on timeout 200 timeouts \d+$", board.vb("lockstep"))
+    # A neutral card under 5000 K and unity gains reads back grey.
+    card = [float(x) for x in re.match(r"r (\S+) g (\S+) b (\S+)$", board.vb("grey-card")).groups()]
+    assert card[1] > 10, card
+    assert max(card) - min(card) < 0.03 * card[1], card
+    assert board.vb("lockstep off") == "ok"
+    deadline = time.time() + 5
+    while isp_frames(board) < n0 + 10 and time.time() < deadline:
+        time.sleep(0.1)
+    assert isp_frames(board) >= n0 + 10, "free-running again"

@@ -2,8 +2,12 @@
 // Runs in a private network namespace (as root) so the network commands
 // cannot reach this machine's interfaces; the clock is never set here.
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sched.h>
 #include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -18,7 +22,10 @@
 #include "proto_cmd.h"
 #include "rtmp_publish.h"
 #include "uart_proto.h"
+#include "usb_detect.h"
 #include "user_setting.h"
+#include "mi_venc_ioctl.h"
+#include "vb.h"
 
 namespace {
 
@@ -254,6 +261,98 @@ TEST_F(Cmd, MacOnlyOnFirstCommandOfTheRun) {
     EXPECT_EQ(handle(34, rec), (Bytes{0, 1}));
     ASSERT_EQ(get_local_mac("eth0", mac), 0);
     EXPECT_STREQ(mac, "48:49:01:02:03:04");
+}
+
+TEST_F(Cmd, FailedMacChangeIsTriedAgainAndAnswersItsOwnResult) {
+    if (!g_private_net) GTEST_SKIP() << "needs root and a private network namespace";
+    g_FristInitMacFlag = 0;
+    Bytes rec(27, 0);
+    rec[15] = 5;
+    rec[16] = 6;
+    rec[17] = 7;
+    rec[18] = 8;
+    ASSERT_EQ(system("ip link set eth0 down && ip link set eth0 name eth9"), 0);
+    EXPECT_EQ(handle(34, rec), (Bytes{1, 0}));  // no eth0: the change fails
+    ASSERT_EQ(system("ip link set eth9 name eth0 && ip link set eth0 up"), 0);
+    EXPECT_EQ(handle(34, rec), (Bytes{0, 1}));
+    char mac[18];
+    ASSERT_EQ(get_local_mac("eth0", mac), 0);
+    EXPECT_STREQ(mac, "48:49:05:06:07:08");
+    rec[18] = 9;
+    EXPECT_EQ(handle(34, rec), (Bytes{0, 1}));  // done once: later ones change nothing
+    ASSERT_EQ(get_local_mac("eth0", mac), 0);
+    EXPECT_STREQ(mac, "48:49:05:06:07:08");
+}
+
+TEST_F(Cmd, FailuresAreAnsweredAsFailures) {
+    // A settings file that cannot be written.
+    ProtoSetUserParaPath("/nonexistent/userpara");
+    EXPECT_EQ(handle(79, {1}), Bytes{FileCreatFail});
+    EXPECT_EQ(UserSetGet(UsrBits::SdCardSel), 1);
+    ProtoSetUserParaPath(userpara_.c_str());
+    // A bit rate the encoder cannot be rebuilt with is neither saved nor
+    // answered as an unknown command.
+    vb::inject("/dev/mi_venc", MI_VENC_IOC_CREATE_CHN, (int)MI_ERR_VENC_FAILED);
+    stUserSetSave.ucBitRate[0] = 4;
+    Bytes r49 = handle(49, {0, 9});
+    vb::inject_clear();
+    EXPECT_EQ(r49, Bytes{DevInitERR});
+    EXPECT_EQ(stUserSetSave.ucBitRate[0], 4);
+    EXPECT_EQ(access(userpara_.c_str(), F_OK), -1);
+    vb::inject("/dev/mi_venc", MI_VENC_IOC_CREATE_CHN, (int)MI_ERR_VENC_FAILED);
+    UserSetPut(UsrBits::RecReso, 3);
+    Bytes r25 = handle(25, {0x0B});
+    vb::inject_clear();
+    EXPECT_EQ(r25, Bytes{DevInitERR});
+}
+
+TEST_F(Cmd, StorageSizesSaturateInsteadOfWrapping) {
+    std::string big = dir_ + "/big";
+    ASSERT_EQ(mkdir(big.c_str(), 0755), 0);
+    // A 100 GB card: a file system of its own in this process's mount namespace.
+    if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+        mount("tmpfs", big.c_str(), "tmpfs", 0, "size=100g"))
+        GTEST_SKIP() << "needs root for a private mount";
+    tagDevParam_T saved = g_devinfo.dev[0];
+    snprintf(g_devinfo.dev[0].ucDevPath, sizeof g_devinfo.dev[0].ucDevPath, "/dev/null");
+    snprintf(g_devinfo.dev[0].ucMountPath, sizeof g_devinfo.dev[0].ucMountPath, "%s", big.c_str());
+    UserSetPut(UsrBits::SdCardSel, 0);
+    EXPECT_EQ(handle(80, {}), (Bytes{0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF}));  // total, used, free
+    EXPECT_EQ(handle(81, {}), (Bytes{0, 0, 0}));
+    EXPECT_EQ(handle(82, {}), (Bytes{0, 0xFF, 0xFF}));
+    g_devinfo.dev[0] = saved;
+    umount(big.c_str());
+}
+
+TEST_F(Cmd, ClockIsLeftWhenADigitIsNotBcd) {
+    // Without the right to set the clock: a request that got as far as
+    // setting it is answered 1, one refused before answers RangeErr.
+    __user_cap_header_struct hdr{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2];
+    ASSERT_EQ(syscall(SYS_capget, &hdr, caps), 0);
+    caps[CAP_SYS_TIME / 32].effective &= ~(1u << (CAP_SYS_TIME % 32));
+    ASSERT_EQ(syscall(SYS_capset, &hdr, caps), 0);
+    EXPECT_EQ(handle(84, {0x21, 0x03, 0x15, 0x00, 0x10, 0x30, 0x00}), (Bytes{1, 1}));
+    for (Bytes bad : {Bytes{0x21, 0x03, 0x1A, 0, 0x10, 0x30, 0}, Bytes{0x2F, 0x03, 0x15, 0, 0x10, 0x30, 0},
+                      Bytes{0x21, 0x13, 0x15, 0, 0x10, 0x30, 0}, Bytes{0x21, 0x03, 0x15, 0, 0x24, 0x30, 0},
+                      Bytes{0x21, 0x03, 0x15, 0, 0x10, 0x30, 0x60}, Bytes{0x21, 0x00, 0x15, 0, 0x10, 0x30, 0}})
+        EXPECT_EQ(handle(84, bad), (Bytes{RangeErr, 1}));
+}
+
+TEST_F(Cmd, ShortOrMissingDestinationIsRefusedAlike) {
+    std::ofstream(dir_ + "/url/5", std::ios::binary) << std::string(100, 'x');
+    g_stUrl.index = 7;
+    strcpy(g_stUrl.rtmp_url, "rtmp://keep/live/x");
+    ST_RTMP_URL before = g_stUrl;
+    for (uint8_t idx : {5, 6}) {
+        uint8_t code = idx == 5 ? FileReadFail : FileOpenFail;
+        EXPECT_EQ(handle(102, {1, idx}), Bytes{code}) << int(idx);
+        EXPECT_EQ(UserSetGet(UsrBits::RtmpOnOff), 0);
+        Bytes r = handle(106, {idx});
+        ASSERT_EQ(r.size(), 789u);
+        EXPECT_EQ(r[0], code) << int(idx);
+        EXPECT_EQ(memcmp(&g_stUrl, &before, sizeof before), 0) << int(idx);
+    }
 }
 
 TEST(Clock, BcdBytesGiveLocalTime) {

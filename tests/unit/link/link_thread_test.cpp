@@ -19,17 +19,30 @@
 static ScratchDir* g_dir;
 static int g_master = -1;
 
-static bool ThreadNamed(const std::string& want) {
+// Id of this process's thread named `want`, or -1.
+static int ThreadTid(const std::string& want) {
     DIR* d = opendir("/proc/self/task");
-    if (!d) return false;
-    bool found = false;
+    if (!d) return -1;
+    int tid = -1;
     while (struct dirent* e = readdir(d)) {
         std::ifstream f(std::string("/proc/self/task/") + e->d_name + "/comm");
         std::string name;
-        if (std::getline(f, name) && name == want) found = true;
+        if (std::getline(f, name) && name == want) tid = atoi(e->d_name);
     }
     closedir(d);
-    return found;
+    return tid;
+}
+
+// Times the thread was switched out (each wake-up adds one).
+static long Switches(int tid) {
+    std::ifstream f("/proc/self/task/" + std::to_string(tid) + "/status");
+    std::string key;
+    long v, sum = 0;
+    while (f >> key)
+        if (key == "voluntary_ctxt_switches:" || key == "nonvoluntary_ctxt_switches:") {
+            if (f >> v) sum += v;
+        }
+    return sum;
 }
 
 class SerialThread : public ::testing::Test {
@@ -89,7 +102,7 @@ TEST_F(SerialThread, OpensLatePortAndBeatsEverySecond) {
         EXPECT_EQ(0x09, f[19]);
         EXPECT_EQ(0x26, f[20]);
     }
-    EXPECT_TRUE(ThreadNamed("UartDataProc"));
+    EXPECT_GT(ThreadTid("UartDataProc"), 0);
 }
 
 TEST_F(SerialThread, AnswersAfterBadAndCutShortFrames) {
@@ -127,4 +140,14 @@ TEST_F(SerialThread, BurstOfThirtyIsAnsweredCompletely) {
     }
     ASSERT_EQ(30u, rep.size());
     for (int i = 0; i < 30; i++) EXPECT_EQ(i, rep[i][5]);
+}
+
+TEST_F(SerialThread, SleepsWhileTheLineIsQuiet) {
+    int tid = ThreadTid("UartDataProc");
+    ASSERT_GT(tid, 0);
+    DrainFd(g_master);
+    long before = Switches(tid);
+    usleep(2'000'000);
+    // Two beats and their writes; a thread that polled each millisecond woke 2000 times.
+    EXPECT_LT(Switches(tid) - before, 20);
 }

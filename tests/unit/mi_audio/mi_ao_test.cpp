@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "audio_test_env.h"
+#include "mi_ai.h"
+#include "mi_ai_impl.h"
 #include "mi_ao.h"
 #include "mi_ao_impl.h"
 #include "vb.h"
@@ -271,4 +273,38 @@ TEST(MiAoDump, SwitchOpensThePcmFile) {
     EXPECT_FALSE(file_exists(dir + "/MI_AO_Dev0Chn0_48K_Stereo.pcm"));
     unsetenv("MI_AO_DUMP_PCM_ENABLE");
     unsetenv("MI_AO_DUMP_PATH");
+}
+
+// The same fields from a clean and from a dirty caller record reach the driver
+// as the same bytes: the alignment bytes after bSyncClock are never sent.
+TEST(MiAudioRecords, CallersAlignmentBytesNeverReachTheDriver) {
+    std::vector<uint8_t> ai[2], ao[2];
+    for (int dirty = 0; dirty < 2; ++dirty) {
+        MI_AUDIO_Attr_t a;
+        memset(&a, dirty ? 0xAB : 0, sizeof a);
+        a.eSamplerate = E_MI_AUDIO_SAMPLE_RATE_48000;
+        a.eBitwidth = E_MI_AUDIO_BIT_WIDTH_16;
+        a.eWorkmode = E_MI_AUDIO_MODE_I2S_MASTER;
+        a.eSoundmode = E_MI_AUDIO_SOUND_MODE_STEREO;
+        a.u32FrmNum = 8;
+        a.u32PtNumPerFrm = 1024;
+        a.u32CodecChnCnt = 0;
+        a.u32ChnCnt = 1;
+        a.WorkModeSetting.stI2sConfig.eFmt = E_MI_AUDIO_I2S_FMT_I2S_MSB;
+        a.WorkModeSetting.stI2sConfig.eMclk = E_MI_AUDIO_I2S_MCLK_0;
+        a.WorkModeSetting.stI2sConfig.bSyncClock = 1;
+        a.WorkModeSetting.stI2sConfig.u32TdmSlots = 2;
+        a.WorkModeSetting.stI2sConfig.eI2sBitWidth = E_MI_AUDIO_BIT_WIDTH_16;
+        vb::trace_clear();
+        MI_AI_SetPubAttr(1, &a);
+        MI_AO_SetPubAttr(1, &a);
+        for (auto &e : vb::trace("/dev/mi_ai"))
+            if (e.code == MI_AI_SET_PUB_ATTR) ai[dirty] = e.in;
+        for (auto &e : vb::trace("/dev/mi_ao"))
+            if (e.code == MI_AO_SET_PUB_ATTR) ao[dirty] = e.in;
+    }
+    ASSERT_EQ(ai[0].size(), sizeof(MI_AI_SetPubAttr_t));
+    ASSERT_EQ(ao[0].size(), sizeof(MI_AO_SetPubAttr_t));
+    EXPECT_EQ(ai[0], ai[1]);
+    EXPECT_EQ(ao[0], ao[1]);
 }

@@ -264,6 +264,45 @@ TEST_F(DisplayCalls, HdmiInitAndDeInitCarryNoPayload) {
     EXPECT_TRUE(t.back().in.empty());
 }
 
+// The same fields from a clean and from a dirty caller record reach the driver
+// as the same bytes: no alignment byte of the caller's is sent.
+TEST_F(DisplayCalls, CallersAlignmentBytesNeverReachTheDriver) {
+    ASSERT_EQ(mi_call(MI_DEV_HDMI, MI_HDMI_INIT, nullptr, 0), 0);
+    std::vector<uint8_t> disp[2], hdmi[2];
+    for (int dirty = 0; dirty < 2; ++dirty) {
+        MI_DISP_PubAttr_t p;
+        memset(&p, dirty ? 0xAB : 0, sizeof p);
+        p.u32BgColor = 1;
+        p.eIntfType = E_MI_DISP_INTF_HDMI;
+        p.eIntfSync = E_MI_DISP_OUTPUT_1080P30;
+        MI_DISP_SyncInfo_t &s = p.stSyncInfo;
+        s.bSynm = 1, s.bIop = 0, s.u8Intfb = 2;
+        s.u16Vact = 3, s.u16Vbb = 4, s.u16Vfb = 5, s.u16Hact = 6, s.u16Hbb = 7, s.u16Hfb = 8, s.u16Hmid = 9;
+        s.u16Bvact = 10, s.u16Bvbb = 11, s.u16Bvfb = 12, s.u16Hpw = 13, s.u16Vpw = 14;
+        s.bIdv = 1, s.bIhs = 0, s.bIvs = 1, s.u32FrameRate = 30;
+        MI_DISP_SetPubAttr(0, &p);
+        disp[dirty] = expect_request(kDisp, 0x40346902, 52).in;
+
+        MI_HDMI_Attr_t a;
+        memset(&a, dirty ? 0xAB : 0, sizeof a);
+        a.bConnect = 1;
+        a.stVideoAttr = {1, E_MI_HDMI_TIMING_1080_30P, E_MI_HDMI_OUTPUT_MODE_HDMI, E_MI_HDMI_COLOR_TYPE_YCBCR422,
+                         E_MI_HDMI_DEEP_COLOR_24BIT};
+        a.stAudioAttr.bEnableAudio = 1;
+        a.stAudioAttr.bIsMultiChannel = 0;
+        a.stAudioAttr.eSampleRate = E_MI_HDMI_AUDIO_SAMPLERATE_48K;
+        a.stAudioAttr.eBitDepth = E_MI_HDMI_BIT_DEPTH_16;
+        a.stAudioAttr.eCodeType = E_MI_HDMI_ACODE_PCM;
+        a.stEnInfoFrame.bEnableAviInfoFrame = 1;
+        a.stEnInfoFrame.bEnableAudInfoFrame = 0;
+        a.stEnInfoFrame.bEnableSpdInfoFrame = 1;
+        MI_HDMI_SetAttr(E_MI_HDMI_ID_0, &a);
+        hdmi[dirty] = expect_request(kHdmi, 0x40306904, 48).in;
+    }
+    EXPECT_EQ(disp[0], disp[1]);
+    EXPECT_EQ(hdmi[0], hdmi[1]);
+}
+
 TEST_F(DisplayCalls, PanelCallsSendListedCodes) {
     ASSERT_EQ(MI_PANEL_Init(E_MI_PNL_INTF_BT1120), 0);
     auto e = expect_request(kPanel, 0x40046900, 4);

@@ -529,6 +529,36 @@ TEST_F(VencCalls, CreateSendsTheAttributesAndAttachesThePollDescriptor) {
     EXPECT_EQ(MI_VENC_GetFd(0, 14), fd);
 }
 
+// The same fields from a clean and from a dirty caller record reach the driver
+// as the same bytes: no alignment byte, and no union byte past the member the
+// type or mode selects.
+TEST_F(VencCalls, CreateSendsNoByteTheCallerDidNotSet) {
+    auto sent = [&](bool dirty, bool jpeg) {
+        MI_VENC_ChnAttr_t a;
+        memset(&a, dirty ? 0xAB : 0, sizeof a);
+        if (jpeg) {
+            a.stVeAttr.eType = E_MI_VENC_MODTYPE_JPEGE;
+            a.stVeAttr.stAttrJpeg = {1920, 1080, 1 << 20, 1, 1920, 1080, 0, 0};
+            a.stRcAttr.eRcMode = E_MI_VENC_RC_MODE_MJPEGFIXQP;
+            a.stRcAttr.stAttrMjpegFixQp = {30, 1, 80};
+        } else {
+            a.stVeAttr.eType = E_MI_VENC_MODTYPE_H264E;
+            a.stVeAttr.stAttrH264e = {1920, 1080, 1 << 20, 2, 1, 1920, 1080, 0, 1};
+            a.stRcAttr.eRcMode = E_MI_VENC_RC_MODE_H264CBR;
+            a.stRcAttr.stAttrH264Cbr = {30, 1, 30, 1, 4 << 20, 1};
+        }
+        a.stRcAttr.pRcAttr = nullptr;
+        vb::trace_clear();
+        MI_VENC_CreateChn(0, 9, &a);
+        MI_VENC_DestroyChn(0, 9);
+        auto t = venc_trace();
+        EXPECT_FALSE(t.empty());
+        return t.empty() ? std::vector<uint8_t>{} : t[0].in;
+    };
+    EXPECT_EQ(sent(false, false), sent(true, false));
+    EXPECT_EQ(sent(false, true), sent(true, true));
+}
+
 TEST_F(VencCalls, ExistingChannelIsNoErrorAndNeedsNoSetUp) {
     MI_VENC_ChnAttr_t a = h264_attr(640, 480);
     vb::inject("/dev/mi_venc", MI_VENC_IOC_CREATE_CHN, (int)MI_ERR_VENC_EXIST, 1);

@@ -90,12 +90,16 @@ TEST_F(NetFiles, StaticRecordFallsBackToDefaultUnlessMarkedValid) {
     EXPECT_EQ(g_NetInfoEx.ucGateWay[3], 1);
 }
 
-TEST_F(NetFiles, SetIpWithZeroFirstByteOrShortPayloadChangesNothing) {
+TEST_F(NetFiles, SetIpStoresOnlyWholeUsableSetups) {
     const uint8_t zero[12] = {0, 1, 2, 3};
     EXPECT_EQ(Proto_SetIP(zero, 12), 0);
     EXPECT_EQ(access(netip_.c_str(), F_OK), -1);
-    const uint8_t rec[12] = {10, 1, 2, 3};
+    const uint8_t rec[12] = {10, 1, 2, 3, 255, 0, 0, 0, 10, 0, 0, 1};
     EXPECT_NE(Proto_SetIP(rec, 11), 0);
+    const uint8_t holeyMask[12] = {10, 1, 2, 3, 255, 0, 255, 0, 10, 0, 0, 1};
+    EXPECT_NE(Proto_SetIP(holeyMask, 12), 0);
+    const uint8_t farGateway[12] = {10, 1, 2, 3, 255, 255, 0, 0, 10, 2, 0, 1};
+    EXPECT_NE(Proto_SetIP(farGateway, 12), 0);
     EXPECT_EQ(access(netip_.c_str(), F_OK), -1);
 }
 
@@ -113,6 +117,14 @@ TEST_F(NetFiles, NameServersWrittenAndReadBack) {
     EXPECT_EQ(got[0], 192);
     EXPECT_EQ(got[3], 1);
     EXPECT_EQ(got[4], 0);
+    // Only lines whose first word is "nameserver"; the tail of an overlong
+    // line, comments and search domains are not name servers.
+    write(resolv_, "# nameserver 1.1.1.1\nsearch nameserver.lan\noptions " + std::string(119, 'x') +
+                       "nameserver 6.6.6.6\n nameserver 10.0.0.9\nnameserver\t10.0.0.10\nnameserver");
+    memset(got, 0, sizeof got);
+    ReadDns(got);
+    const uint8_t want[8] = {10, 0, 0, 9, 10, 0, 0, 10};
+    EXPECT_EQ(memcmp(got, want, 8), 0);
     // A file that cannot be written is a failure, not a success.
     g_netPaths.resolv = "/nonexistent-dir/resolv.conf";
     EXPECT_NE(Proto_SetDns(dns, 4), 0);
@@ -134,6 +146,8 @@ TEST_F(NetFiles, DhcpFlagAndLinkState) {
     write(oper_, "up\n");
     EXPECT_EQ(network_connect_check(), 1);
     write(oper_, "down\n");
+    EXPECT_EQ(network_connect_check(), 0);
+    write(oper_, "lowerlayerdown\n");  // a cable whose far end is down
     EXPECT_EQ(network_connect_check(), 0);
     write(oper_, "dormant\n");
     EXPECT_EQ(network_connect_check(), -1);
@@ -199,14 +213,48 @@ TEST_F(NetIface, StaticAddressMaskAndChangedGatewayAreApplied) {
     std::string routes = sh("ip route show default");
     EXPECT_NE(routes.find("via 10.20.0.254"), std::string::npos);
     EXPECT_EQ(routes.find("via 10.20.0.1 "), std::string::npos);
-    EXPECT_EQ(SetIfAddr("eth0", "bad", "255.0.0.0", "10.0.0.1"), -2);
-    EXPECT_EQ(SetIfAddr("eth0", "10.0.0.2", "bad", "10.0.0.1"), -4);
-    EXPECT_EQ(SetIfAddr("eth0", "10.0.0.2", "255.0.0.0", "bad"), -6);
+    // The same set-up again keeps its route.
+    ASSERT_EQ(SetIfAddr("eth0", "10.20.0.5", "255.255.255.0", "10.20.0.254"), 0);
+    EXPECT_NE(sh("ip route show default").find("via 10.20.0.254"), std::string::npos);
 
     char ip[16], mask[16], brd[16];
     ASSERT_EQ(GetComputerInfo(ip, mask, brd), 0);
-    EXPECT_STREQ(ip, "10.0.0.2");
-    EXPECT_STREQ(mask, "255.0.0.0");
+    EXPECT_STREQ(ip, "10.20.0.5");
+    EXPECT_STREQ(mask, "255.255.255.0");
+}
+
+TEST_F(NetIface, AddressTextsAreDecimalAndCheckedWholeBeforeAnythingChanges) {
+    // Leading zeros are decimal: .010 is ten, not eight.
+    ASSERT_EQ(SetIfAddr("eth0", "192.168.001.010", "255.255.255.000", "192.168.001.001"), 0);
+    const char *addr = "192.168.1.10/24", *route = "default via 192.168.1.1 ";
+    ASSERT_NE(sh("ip -4 addr show dev eth0").find(addr), std::string::npos);
+    ASSERT_NE(sh("ip route show default").find(route), std::string::npos);
+    struct {
+        const char *ip, *mask, *gw;
+        int ret;
+    } bad[] = {
+        {"10.0.0.2", "255.0.255.0", "10.0.0.1", -4},  // mask with a hole
+        {"10.0.0.2", "0.0.0.0", "10.0.0.1", -4},
+        {"10.0.0.2", "255.0.0.0 ", "10.0.0.1", -4},
+        {"10.0.0.2", "255.0.0.0", "11.0.0.1", -6},  // gateway outside the subnet
+        {"10.0.0.2", "255.0.0.0", "bad", -6},
+        {"0x0a.0.0.2", "255.0.0.0", "10.0.0.1", -2},
+        {"10.0.0.0002", "255.0.0.0", "10.0.0.1", -2},
+        {"10.0.0.256", "255.0.0.0", "10.0.0.1", -2},
+    };
+    for (const auto &b : bad) {
+        EXPECT_EQ(SetIfAddr("eth0", b.ip, b.mask, b.gw), b.ret) << b.ip << " " << b.mask << " " << b.gw;
+        EXPECT_NE(sh("ip -4 addr show dev eth0").find(addr), std::string::npos) << b.ip << " " << b.mask;
+        EXPECT_NE(sh("ip route show default").find(route), std::string::npos) << b.ip << " " << b.gw;
+    }
+}
+
+TEST_F(NetIface, OldDefaultRouteGoesOnlyOnceTheNewOneIsIn) {
+    ASSERT_EQ(SetIfAddr("eth0", "10.30.0.5", "255.255.255.0", "10.30.0.1"), 0);
+    // Without its subnet route the kernel cannot reach a new gateway.
+    ASSERT_EQ(system("ip route del 10.30.0.0/24 dev eth0"), 0);
+    EXPECT_EQ(SetIfAddr("eth0", "10.30.0.5", "255.255.255.0", "10.30.0.254"), -7);
+    EXPECT_NE(sh("ip route show default").find("via 10.30.0.1 "), std::string::npos);
 }
 
 TEST_F(NetIface, MacCommandSetsFixedPrefixAndPayloadBytes) {

@@ -229,6 +229,37 @@ TEST_F(Rtmp, FailedSendReportsAndReconnectsClosingTheOldConnectionFirst) {
     EXPECT_EQ(link_.sent[1].ts, 0u);
 }
 
+TEST_F(Rtmp, ShortNalUnitsAreSentAndStatusFollowsEachConnectionsFirstSend) {
+    auto statuses = [&] {
+        std::vector<int> st;
+        for (auto &f : host_frames())
+            if (f.first == 0x68 && f.second.size() == 2) st.push_back(f.second[1]);
+        return st;
+    };
+    // Audio before the first key frame is dropped: it only drives the passes.
+    for (int round = 0; round < 2; ++round) {
+        RtmpOpenState();
+        audio();
+        RtmpStep(&list_, 0);
+        ASSERT_EQ(emRtmpState, State_Rtmp_Send);
+        EXPECT_EQ(statuses(), std::vector<int>{}) << "connected, nothing sent yet, round " << round;
+        link_.sent.clear();
+        video(true);
+        video(false, 5);  // a NAL unit shorter than 11 bytes is a frame like any other
+        drain();
+        ASSERT_EQ(link_.sent.size(), 3u);
+        EXPECT_EQ(link_.sent[2].body.size(), 9u + 5u);
+        EXPECT_EQ(statuses(), std::vector<int>{1}) << round;
+        RtmpCloseState();
+        audio();
+        RtmpStep(&list_, 0);
+        audio();
+        RtmpStep(&list_, 0);
+        EXPECT_EQ(statuses(), std::vector<int>{0}) << round;
+    }
+    EXPECT_EQ(link_.connects, 2);
+}
+
 TEST_F(Rtmp, ElevenFailedSendsStopPublishing) {
     connect();
     for (int i = 0; i < 11; ++i) {

@@ -235,6 +235,20 @@ TEST_F(WebControl, SaveStaticSetupStoresAndAppliesIt) {
     EXPECT_EQ(g_calls.dhcp, 0);
 }
 
+TEST_F(WebControl, SaveReadsLeadingZerosAsDecimalWhereverTheAddressGoes) {
+    testing::internal::CaptureStdout();
+    request("/save", "setting1=192.168.001.010&setting2=255.255.255.000&setting3=192.168.001.001"
+                     "&setting4=192.168.001.008&IpAcquIndex=0");
+    WebWorkersIdle();
+    testing::internal::GetCapturedStdout();
+    const uint8_t want[13] = {0xAA, 192, 168, 1, 10, 255, 255, 255, 0, 192, 168, 1, 1};
+    EXPECT_EQ(read_file(netip_), std::string((const char *)want, sizeof want));
+    EXPECT_EQ(read_file(resolv_), "nameserver 192.168.1.8\nnameserver 8.8.8.8\n");
+    std::lock_guard<std::mutex> g(g_calls.m);
+    ASSERT_EQ(g_calls.ifaddr.size(), 1u);
+    EXPECT_EQ(g_calls.ifaddr[0], "eth0 192.168.1.10 255.255.255.0 192.168.1.1");
+}
+
 TEST_F(WebControl, SaveAppliesTheInterfaceOnItsOwnThreadAfterTheAnswer) {
     WebRequest req{"POST", "/save", kStatic};
     WebReply rep;
@@ -271,6 +285,9 @@ TEST_F(WebControl, SaveAppliesNothingUnlessTheWholeStaticSetupIsValid) {
         "setting1=192.168.7.20&setting2=255.255.0&setting3=192.168.7.1&setting4=192.168.7.2&IpAcquIndex=0",
         "setting1=192.168.7.20&setting2=255.255.0.0&setting3=gw&setting4=192.168.7.2&IpAcquIndex=0",
         "setting1=192.168.7.20&setting2=255.255.0.0&setting3=192.168.7.1&setting4=1.2.3.4.5&IpAcquIndex=0",
+        // a mask with a hole, a gateway outside the subnet
+        "setting1=192.168.7.20&setting2=255.0.255.0&setting3=192.168.7.1&setting4=192.168.7.2&IpAcquIndex=0",
+        "setting1=192.168.7.20&setting2=255.255.255.0&setting3=192.168.8.1&setting4=192.168.7.2&IpAcquIndex=0",
         // a variable missing, too long or malformed
         "setting1=192.168.7.20&setting2=255.255.0.0&setting3=192.168.7.1&IpAcquIndex=0",
         "setting1=192.168.7.20&setting2=255.255.0.0&setting3=192.168.7.1&setting4=192.168.7.2",
@@ -396,6 +413,19 @@ TEST_F(WebControl, StreamOnOffSavesThenSwitchesPublishing) {
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0].cmd, 0x67);
     EXPECT_EQ(frames[1].cmd, 0x67);
+}
+
+TEST_F(WebControl, StreamOnWithoutAReadableDestinationIsRefused) {
+    strcpy(g_stUrl.rtmp_url, "rtmp://keep/live/x");
+    ST_RTMP_URL before = g_stUrl;
+    RtmpUrlSetDirs((dir_ + "/gone").c_str(), (dir_ + "/gone").c_str());  // the save cannot store it
+    testing::internal::CaptureStdout();
+    expect_home(request("/streamOnOff", "UserName=one&StreamAddr=rtmp%3A%2F%2Fh%2Flive%2Fone"));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(UserSetGet(UsrBits::RtmpOnOff), 0);
+    EXPECT_EQ(emRtmpState.load(), State_Rtmp_Init);
+    EXPECT_EQ(memcmp(&g_stUrl, &before, sizeof before), 0);
+    EXPECT_STREQ(s_cStrem, "0");
 }
 
 TEST_F(WebControl, RtmpUrlReadLoadsTheCurrentDestination) {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -280,6 +281,24 @@ TEST_F(WebServe, ClosedWebSocketsLeaveTheList) {
     for (int i = 0; i < 200 && WebServerClientCount(srv_) > 0; ++i) usleep(10000);
     EXPECT_EQ(WebServerClientCount(srv_), 0);
     EXPECT_EQ(WebServerPushText(srv_, "1", 1), 0);
+}
+
+TEST_F(WebServe, WebSocketsHoldAtMostHalfTheWorkersAndPagesStillAnswer) {
+    std::vector<std::unique_ptr<WsClient>> ws;
+    int accepted = 0;
+    for (int i = 0; i < 20; ++i) {
+        ws.push_back(std::make_unique<WsClient>(port_));
+        if (ws.back()->handshake()) ++accepted;
+    }
+    EXPECT_EQ(accepted, WEB_WORKERS / 2);
+    EXPECT_EQ(WebServerClientCount(srv_), WEB_WORKERS / 2);
+    EXPECT_EQ(status_of(http_get(port_, "/")), 200);
+    EXPECT_EQ(status_of(http_get(port_, "/get_Rec_Status")), 200);
+    // A closed one frees its place.
+    ws.clear();
+    for (int i = 0; i < 200 && WebServerClientCount(srv_) > 0; ++i) usleep(10000);
+    WsClient again(port_);
+    EXPECT_TRUE(again.handshake());
 }
 
 TEST(WebStart, BindAndDocumentRootFailuresAreReported) {

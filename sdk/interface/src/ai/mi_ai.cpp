@@ -38,7 +38,7 @@ struct AiModule {
     static MI_BOOL &init_lock() { return bInitLock; }
     static void fill_set(SetRec &st, MI_AUDIO_DEV dev, const MI_AUDIO_Attr_t &a) {
         st.AiDevId = dev;
-        st.stAttr = a;
+        mi_audio::copy_pub_attr(&st.stAttr, a);
     }
     static void fill_get(GetRec &st, MI_AUDIO_DEV dev) { st.AiDevId = dev; }
     static const MI_AUDIO_Attr_t &attr_of(const GetRec &st) { return st.stAttr; }

@@ -35,7 +35,7 @@ struct AoModule {
     static MI_BOOL &init_lock() { return bInitLock; }
     static void fill_set(SetRec &st, MI_AUDIO_DEV dev, const MI_AUDIO_Attr_t &a) {
         st.AoDevId = dev;
-        st.stPubAttr = a;
+        mi_audio::copy_pub_attr(&st.stPubAttr, a);
     }
     static void fill_get(GetRec &st, MI_AUDIO_DEV dev) { st.AoDevId = dev; }
     static const MI_AUDIO_Attr_t &attr_of(const GetRec &st) { return st.stPubAttr; }

@@ -22,6 +22,26 @@
 
 namespace mi_audio {
 
+// The attributes field by field (the caller's record is not copied whole):
+// the alignment bytes after bSyncClock are never sent.
+inline void copy_pub_attr(MI_AUDIO_Attr_t *d, const MI_AUDIO_Attr_t &s) {
+    d->eSamplerate = s.eSamplerate;
+    d->eBitwidth = s.eBitwidth;
+    d->eWorkmode = s.eWorkmode;
+    d->eSoundmode = s.eSoundmode;
+    d->u32FrmNum = s.u32FrmNum;
+    d->u32PtNumPerFrm = s.u32PtNumPerFrm;
+    d->u32CodecChnCnt = s.u32CodecChnCnt;
+    d->u32ChnCnt = s.u32ChnCnt;
+    const MI_AUDIO_I2sConfig_t &i = s.WorkModeSetting.stI2sConfig;
+    MI_AUDIO_I2sConfig_t &o = d->WorkModeSetting.stI2sConfig;
+    o.eFmt = i.eFmt;
+    o.eMclk = i.eMclk;
+    o.bSyncClock = i.bSyncClock;
+    o.u32TdmSlots = i.u32TdmSlots;
+    o.eI2sBitWidth = i.eI2sBitWidth;
+}
+
 // A dump switch is on when the variable holds exactly the number 1.
 inline bool switch_on(const char *name) {
     const char *v = getenv(name);

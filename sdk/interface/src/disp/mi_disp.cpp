@@ -32,10 +32,35 @@ MI_S32 MI_DISP_SetPubAttr(MI_DISP_DEV DispDev, const MI_DISP_PubAttr_t *pstPubAt
         MI_ERR("disp", "null public attribute\n");
         return MI_DISP_ERR_NULL_PTR;
     }
+    // Field by field into a cleared record: the caller's alignment bytes in
+    // the sync record are never sent.
     MI_DISP_SetPubAttr_t p;
     memset(&p, 0, sizeof p);
     p.u32DispDev = (MI_U32)DispDev;
-    p.stPubAttr = *pstPubAttr;
+    p.stPubAttr.u32BgColor = pstPubAttr->u32BgColor;
+    p.stPubAttr.eIntfType = pstPubAttr->eIntfType;
+    p.stPubAttr.eIntfSync = pstPubAttr->eIntfSync;
+    const MI_DISP_SyncInfo_t &s = pstPubAttr->stSyncInfo;
+    MI_DISP_SyncInfo_t &d = p.stPubAttr.stSyncInfo;
+    d.bSynm = s.bSynm;
+    d.bIop = s.bIop;
+    d.u8Intfb = s.u8Intfb;
+    d.u16Vact = s.u16Vact;
+    d.u16Vbb = s.u16Vbb;
+    d.u16Vfb = s.u16Vfb;
+    d.u16Hact = s.u16Hact;
+    d.u16Hbb = s.u16Hbb;
+    d.u16Hfb = s.u16Hfb;
+    d.u16Hmid = s.u16Hmid;
+    d.u16Bvact = s.u16Bvact;
+    d.u16Bvbb = s.u16Bvbb;
+    d.u16Bvfb = s.u16Bvfb;
+    d.u16Hpw = s.u16Hpw;
+    d.u16Vpw = s.u16Vpw;
+    d.bIdv = s.bIdv;
+    d.bIhs = s.bIhs;
+    d.bIvs = s.bIvs;
+    d.u32FrameRate = s.u32FrameRate;
     return call(MI_DISP_SET_PUB_ATTR, &p, sizeof p);
 }
 

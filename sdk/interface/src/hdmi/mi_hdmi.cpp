@@ -195,10 +195,28 @@ MI_S32 MI_HDMI_SetAttr(MI_HDMI_DeviceId_e eHdmi, const MI_HDMI_Attr_t *pstAttr) 
         MI_ERR("hdmi", "[%s][%d]MI_HDMI_SetAttr param invaild!\n", "hdmi_api", __LINE__);
         return MI_HDMI_ERR_ILLEGAL_PARAM;
     }
+    // Field by field into a cleared record: the caller's alignment bytes
+    // after each boolean are never sent.
     MI_HDMI_AttrArg_t p;
     memset(&p, 0, sizeof p);
     p.u32Hdmi = (MI_U32)eHdmi;
-    p.stAttr = *pstAttr;
+    MI_HDMI_Attr_t &d = p.stAttr;
+    d.bConnect = pstAttr->bConnect;
+    const MI_HDMI_VideoAttr_t &v = pstAttr->stVideoAttr;
+    d.stVideoAttr.bEnableVideo = v.bEnableVideo;
+    d.stVideoAttr.eTimingType = v.eTimingType;
+    d.stVideoAttr.eOutputMode = v.eOutputMode;
+    d.stVideoAttr.eColorType = v.eColorType;
+    d.stVideoAttr.eDeepColorMode = v.eDeepColorMode;
+    const MI_HDMI_AudioAttr_t &a = pstAttr->stAudioAttr;
+    d.stAudioAttr.bEnableAudio = a.bEnableAudio;
+    d.stAudioAttr.bIsMultiChannel = a.bIsMultiChannel;
+    d.stAudioAttr.eSampleRate = a.eSampleRate;
+    d.stAudioAttr.eBitDepth = a.eBitDepth;
+    d.stAudioAttr.eCodeType = a.eCodeType;
+    d.stEnInfoFrame.bEnableAviInfoFrame = pstAttr->stEnInfoFrame.bEnableAviInfoFrame;
+    d.stEnInfoFrame.bEnableAudInfoFrame = pstAttr->stEnInfoFrame.bEnableAudInfoFrame;
+    d.stEnInfoFrame.bEnableSpdInfoFrame = pstAttr->stEnInfoFrame.bEnableSpdInfoFrame;
     return call(MI_HDMI_SET_ATTR, &p, sizeof p);
 }
 

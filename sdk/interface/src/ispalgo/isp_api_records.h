@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "mi_isp_3a_datatype.h"
+
 typedef enum { QV_FALSE = 0, QV_TRUE = 1 } MI_ISP_BOOL_e;
 typedef enum { QV_ISP_STATE_NORMAL = 0, QV_ISP_STATE_PAUSE = 1 } MI_ISP_SM_STATE_TYPE_e;
 typedef enum { QV_OP_TYP_AUTO = 0, QV_OP_TYP_MANUAL = 1 } MI_ISP_OP_TYPE_e;
@@ -336,6 +338,7 @@ typedef struct {
 } MI_ISP_AWB_STABILIZER_PARAM_t;
 
 // ---- AF (also the AF algorithm's user setting) ------------------------------
+// The filter, pre-filter, luma map and LDG records are the driver's own.
 typedef enum { IQ_AF_ROI_MODE_NORMAL = 0, IQ_AF_ROI_MODE_MATRIX = 1 } AF_ROI_MODE_TYPE_e;
 
 typedef struct {
@@ -354,29 +357,9 @@ typedef struct {
     AF_WIN_TYPE_t stParaAPI[16];
 } MI_ISP_AF_HW_WIN_TYPE_t;
 
-typedef struct {
-    uint16_t u16IIR1_a0, u16IIR1_a1, u16IIR1_a2, u16IIR1_b1, u16IIR1_b2;
-    uint16_t u16IIR1_1st_low_clip, u16IIR1_1st_high_clip, u16IIR1_2nd_low_clip, u16IIR1_2nd_high_clip;
-    uint16_t u16IIR2_a0, u16IIR2_a1, u16IIR2_a2, u16IIR2_b1, u16IIR2_b2;
-    uint16_t u16IIR2_1st_low_clip, u16IIR2_1st_high_clip, u16IIR2_2nd_low_clip, u16IIR2_2nd_high_clip;
-    uint16_t u16IIR1_e1_en, u16IIR1_e1_a0, u16IIR1_e1_a1, u16IIR1_e1_a2, u16IIR1_e1_b1, u16IIR1_e1_b2;
-    uint16_t u16IIR1_e2_en, u16IIR1_e2_a0, u16IIR1_e2_a1, u16IIR1_e2_a2, u16IIR1_e2_b1, u16IIR1_e2_b2;
-    uint16_t u16IIR2_e1_en, u16IIR2_e1_a0, u16IIR2_e1_a1, u16IIR2_e1_a2, u16IIR2_e1_b1, u16IIR2_e1_b2;
-    uint16_t u16IIR2_e2_en, u16IIR2_e2_a0, u16IIR2_e2_a1, u16IIR2_e2_a2, u16IIR2_e2_b1, u16IIR2_e2_b2;
-} MI_ISP_AF_HW_FILTER_ATTR_TYPE_t;
+typedef CusAFFilter_t MI_ISP_AF_HW_FILTER_ATTR_TYPE_t;
 
-typedef struct {
-    uint8_t bSobelYSatEn;
-    uint16_t u16SobelYThd;
-    uint8_t bIIRSquareAccEn;
-    uint8_t bSobelSquareAccEn;
-    uint16_t u16IIR1Thd;
-    uint16_t u16IIR2Thd;
-    uint16_t u16SobelHThd;
-    uint16_t u16SobelVThd;
-    uint8_t u8AFTblX[12];
-    uint16_t u16AFTblY[13];
-} MI_ISP_AF_HW_FILTERSQ_TYPE_t;
+typedef CusAFFilterSq_t MI_ISP_AF_HW_FILTERSQ_TYPE_t;
 
 typedef struct {
     uint8_t u8R;
@@ -393,28 +376,11 @@ typedef enum {
     IQ_AF_SOURCE_FROM_LE_WBG_BF_HDR = 7,
 } MI_ISP_AF_HW_SOURCE_TYPE_e;
 
-typedef struct {
-    uint8_t u8IIR1En, u8IIR1Cor, u8IIR1Hor, u8IIR1Vert, u8IIR1Cent, u8IIR1Div;
-    uint8_t u8IIR2En, u8IIR2Cor, u8IIR2Hor, u8IIR2Vert, u8IIR2Cent, u8IIR2Div;
-} MI_ISP_AF_HW_PREFILTER_TYPE_t;
+typedef CusAFPreFilter_t MI_ISP_AF_HW_PREFILTER_TYPE_t;
 
-typedef struct {
-    uint8_t u8En;
-    uint8_t u8LumaSource;
-    uint8_t u8YMapX[8];
-    uint16_t u16YMapY[9];
-} MI_ISP_AF_HW_YMAP_TYPE_t;
+typedef CusAFYMap_t MI_ISP_AF_HW_YMAP_TYPE_t;
 
-typedef struct {
-    uint8_t u8IIR1En;
-    uint8_t u8IIR2En;
-    uint8_t u8FIRHEn;
-    uint8_t u8FIRVEn;
-    uint16_t u16IIRCurveX[6];
-    uint8_t u8IIRCurveY[6];
-    uint16_t u16FIRCurveX[6];
-    uint8_t u8FIRCurveY[6];
-} MI_ISP_AF_HW_LDG_TYPE_t;
+typedef CusAFLdg_t MI_ISP_AF_HW_LDG_TYPE_t;
 
 typedef enum { QV_AF_ALGO_ONESHOT = 0, QV_AF_ALGO_CONTINUOUS = 1 } MI_ISP_AF_ALGO_TYPE_e;
 

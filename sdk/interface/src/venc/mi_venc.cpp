@@ -200,6 +200,68 @@ MI_S32 MI_VENC_CloseFd(MI_VENC_DEV VeDev, MI_VENC_CHN VeChn) {
     return MI_SUCCESS;
 }
 
+namespace {
+
+// The attributes field by field into a cleared record: neither the caller's
+// alignment bytes nor the union bytes past the member its type or mode
+// selects are sent (a type or mode the library does not know sends none).
+void copy_chn_attr(MI_VENC_ChnAttr_t *d, const MI_VENC_ChnAttr_t &s) {
+    d->stVeAttr.eType = s.stVeAttr.eType;
+    switch (s.stVeAttr.eType) {
+    case E_MI_VENC_MODTYPE_H264E:
+    case E_MI_VENC_MODTYPE_H265E: {
+        const MI_VENC_AttrH264_t &a = s.stVeAttr.stAttrH264e;
+        MI_VENC_AttrH264_t &o = d->stVeAttr.stAttrH264e;
+        o.u32MaxPicWidth = a.u32MaxPicWidth;
+        o.u32MaxPicHeight = a.u32MaxPicHeight;
+        o.u32BufSize = a.u32BufSize;
+        o.u32Profile = a.u32Profile;
+        o.bByFrame = a.bByFrame;
+        o.u32PicWidth = a.u32PicWidth;
+        o.u32PicHeight = a.u32PicHeight;
+        o.u32BFrameNum = a.u32BFrameNum;
+        o.u32RefNum = a.u32RefNum;
+        break;
+    }
+    case E_MI_VENC_MODTYPE_JPEGE: {
+        const MI_VENC_AttrJpeg_t &a = s.stVeAttr.stAttrJpeg;
+        MI_VENC_AttrJpeg_t &o = d->stVeAttr.stAttrJpeg;
+        o.u32MaxPicWidth = a.u32MaxPicWidth;
+        o.u32MaxPicHeight = a.u32MaxPicHeight;
+        o.u32BufSize = a.u32BufSize;
+        o.bByFrame = a.bByFrame;
+        o.u32PicWidth = a.u32PicWidth;
+        o.u32PicHeight = a.u32PicHeight;
+        o.bSupportDCF = a.bSupportDCF;
+        o.u32RestartMakerPerRowCnt = a.u32RestartMakerPerRowCnt;
+        break;
+    }
+    default:
+        break;
+    }
+    // The rate-control records are all 32-bit words: a member copies exactly its own bytes.
+    const MI_VENC_RcAttr_t &r = s.stRcAttr;
+    MI_VENC_RcAttr_t &o = d->stRcAttr;
+    o.eRcMode = r.eRcMode;
+    switch (r.eRcMode) {
+    case E_MI_VENC_RC_MODE_H264CBR:
+    case E_MI_VENC_RC_MODE_H265CBR: o.stAttrH264Cbr = r.stAttrH264Cbr; break;
+    case E_MI_VENC_RC_MODE_H264VBR:
+    case E_MI_VENC_RC_MODE_H264AVBR:
+    case E_MI_VENC_RC_MODE_H265VBR:
+    case E_MI_VENC_RC_MODE_H265AVBR: o.stAttrH264Vbr = r.stAttrH264Vbr; break;
+    case E_MI_VENC_RC_MODE_H264ABR: o.stAttrH264Abr = r.stAttrH264Abr; break;
+    case E_MI_VENC_RC_MODE_H264FIXQP:
+    case E_MI_VENC_RC_MODE_H265FIXQP: o.stAttrH264FixQp = r.stAttrH264FixQp; break;
+    case E_MI_VENC_RC_MODE_MJPEGCBR: o.stAttrMjpegCbr = r.stAttrMjpegCbr; break;
+    case E_MI_VENC_RC_MODE_MJPEGFIXQP: o.stAttrMjpegFixQp = r.stAttrMjpegFixQp; break;
+    default: break;
+    }
+    o.pRcAttr = r.pRcAttr;
+}
+
+}  // namespace
+
 MI_S32 MI_VENC_CreateChn(MI_VENC_DEV VeDev, MI_VENC_CHN VeChn, MI_VENC_ChnAttr_t *pstAttr) {
     CHECK_CHN(VeChn);
     CHECK_PTR(pstAttr);
@@ -208,7 +270,7 @@ MI_S32 MI_VENC_CreateChn(MI_VENC_DEV VeDev, MI_VENC_CHN VeChn, MI_VENC_ChnAttr_t
     MI_VENC_CreateChn_t arg;
     memset(&arg, 0, sizeof arg);
     arg.VeChn = VeChn;
-    arg.stAttr = *pstAttr;
+    copy_chn_attr(&arg.stAttr, *pstAttr);
     int ret = venc_call(MI_VENC_IOC_CREATE_CHN, &arg, sizeof arg);
     info->u32ChnFrameSliceId = 0;
     if (ret == -1) return -1;

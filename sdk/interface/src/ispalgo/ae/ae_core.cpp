@@ -455,8 +455,316 @@ LX_S32 pAE_GetSMState(cam_ae_handle_t *h) { return (LX_S32)h->state; }
 
 // ---- per frame ------------------------------------------------------------------------
 
-LX_S32 AE_ProcessAPI(cam_ae_handle_t *) { return 0; }
+namespace {
 
-LX_S32 pAE_ProcessAE(cam_ae_handle_t *) { return 0; }
+// The exposure the sensor runs with (long or short) and its energy.
+void takeApplied(AE_EXPOVAL *e, LX_U32 sensorGain, LX_U32 ispGain, LX_U32 shutter, LX_U16 fnx10) {
+    e->u4SensorGain = e->u4PrevSensorGain = sensorGain;
+    e->u4ISPGain = e->u4PrevISPGain = ispGain;
+    e->u4SensorUSec = e->u4PrevSensorUSec = shutter;
+    e->u2Fnx10 = fnx10;
+    e->u2PrevFnx10 = fnx10 < 10 ? 10 : fnx10;
+    const LX_U64 f2 = (LX_U64)fnx10 * fnx10;
+    e->u8PrevTotalEnergy = CamOsMathDivU64((LX_U64)sensorGain * ispGain * shutter, f2 ? f2 : 1, nullptr);
+}
 
-extern "C" LX_S32 DoAe(AeHandle, AeInput_t *, AeOutput_t *) { return 0; }
+void flickerStep(cam_ae_handle_t *h) {
+    if (h->strFlickerEx.strParam.bEnable) {
+        h->strFlickerEx.bShowMessage = (h->u2DbgLevel >> 8) & 1;
+        AE_FlickerFrequencyDetect_RunTimeMode(h);
+        h->bOneShot = LX_FALSE;
+        h->u4DebandFPS = 0;
+        return;
+    }
+    if (h->eFlickerMode == AE_FLICKER_AUTO) h->bAutoFlickerFrequencyDetection = LX_TRUE;
+    if (h->bAutoFlickerFrequencyDetection) {
+        if (h->u4DebandFPS == 0) {
+            CamOsPrintf("[%s] Frame Counts = %6d, FPS - (Current,Deband) = (%6d,%6d)\n", "DoAe", (int)h->SyncFrameCnt,
+                        (int)h->u4CurFPS, (int)h->u4DebandFPS);
+            if (h->u4CurFPS > 55000)
+                h->u4DebandFPS = 55000;
+            else if (h->u4CurFPS > 27500)
+                h->u4DebandFPS = 27500;
+            else if (h->u4CurFPS > 13750)
+                h->u4DebandFPS = 13750;
+        }
+        h->bOneShot = LX_TRUE;
+        AE_FlickerFrequencyDetect(h);
+    }
+    h->bOneShot = LX_FALSE;
+    h->strFlickerEx.bScoreEffective = 0;
+    h->u4DebandFPS = 0;
+    h->strFlickerEx.u2Score = 50;
+}
+
+void writeOutput(cam_ae_handle_t *h, AeOutput_t *o) {
+    const AE_EXPOVAL &lo = h->strPlainLongExpo, &sh = h->strPlainShortExpo;
+    o->Change = (!h->pAE_isConverged(h) || h->bForceReCal) ? 1 : 0;
+    o->Shutter = lo.u4SensorUSec;
+    o->SensorGain = lo.u4SensorGain;
+    o->IspGain = lo.u4ISPGain;
+    o->FNx10 = lo.u2Fnx10;
+    o->ShutterHDR = sh.u4SensorUSec;
+    o->SensorGainHDR = sh.u4SensorGain;
+    o->IspGainHDR = sh.u4ISPGain;
+    o->i4BVx16384 = h->i4CurBV;
+    o->CurYx10 = h->u4CurYx10[0][h->uCurYSyncIdx];
+    o->AvgYx10 = h->u4AvgYx10[0];
+    o->CurY1x10 = h->u4CurYx10[1][0];
+    o->AvgY1x10 = h->u4AvgYx10[1];
+    o->SceneTargetx10 = h->u4SceneTargetx10;
+    o->IsStable = (LX_CAM_BOOL)h->bStable;
+    o->IsReachBoundary = (LX_CAM_BOOL)h->bReachBoundary;
+    o->AeHdr_Num_BV[0] = h->strAeHdrLut.u2NumOfPoints;
+    for (int i = 0; i < INTP_LUT_MAX_POINTS; ++i) o->AeHdr_Num_BV[1 + i] = (LX_U32)h->strAeHdrLut.i4X[i];
+    o->DebandFPS = h->u4DebandFPS;
+    o->HistMaxY = h->uRGBHistMaxY;
+    o->GMBlendRatio = (LX_U16)(h->strStrategyEx.strInfo.u2GMBlendRatio + 1);
+}
+
+void traceOutput(cam_ae_handle_t *h, const AeOutput_t *o, LX_U8 hdrMode) {
+    const unsigned stepL = h->strPlainLongExpo.u4HWSensorShutterStepNS;
+    if (hdrMode == 0) {
+        CamOsPrintf("DoAE --> Change  : %6u,    CurYx10 : %6u, CurY1x10 : %6u   , Targetx10 : %6u, u4BVx16384 : %6d\n"
+                    "         IspGain : %6u, SensorGain : %6u, Shutter  : %6u us, Step      : %6u ns\n\n",
+                    (unsigned)o->Change, (unsigned)o->CurYx10, (unsigned)o->CurY1x10, (unsigned)o->SceneTargetx10,
+                    (int)o->i4BVx16384, (unsigned)o->IspGain, (unsigned)o->SensorGain, (unsigned)o->Shutter, stepL);
+        return;
+    }
+    CamOsPrintf("DoAE --> Change      : %6u,    CurYx10     : %6u, CurY1x10    : %6u   , Targetx10 : %6u, "
+                "u4BVx16384 : %6d\n"
+                "         IspGain     : %6u, SensorGain     : %6u, Shutter     : %6u us, Step      : %6u ns\n"
+                "         IspGain_HDR : %6u, SensorGain_HDR : %6u, Shutter_HDR : %6u us, Step_HDR  : %6u ns\n\n",
+                (unsigned)o->Change, (unsigned)o->CurYx10, (unsigned)o->CurY1x10, (unsigned)o->SceneTargetx10,
+                (int)o->i4BVx16384, (unsigned)o->IspGain, (unsigned)o->SensorGain, (unsigned)o->Shutter, stepL,
+                (unsigned)o->IspGainHDR, (unsigned)o->SensorGainHDR, (unsigned)o->ShutterHDR,
+                (unsigned)h->strPlainShortExpo.u4HWSensorShutterStepNS);
+}
+
+}  // namespace
+
+LX_S32 AE_ProcessAPI(cam_ae_handle_t *h) {
+    AE_USER_SETTING &u = h->strUserParam;
+    if (u.bIsChanged != LX_TRUE) return 0;
+    h->u4EVCompGrad = u.u4EVCompGrad;
+    h->eExpMode = u.eExpMode;
+    h->i4EVComp = u.i4EVComp;
+    h->strConvRatioLut = u.strConvRatio;
+    h->u2ConvIntoStableThd = u.u2ConvIntoStableThd;
+    h->u2ConvOutStableThd = u.u2ConvOutStableThd;
+
+    AE_FLICKER_DETECT_TYPE_t &fp = h->strFlickerEx.strParam;
+    fp.bEnable = u.strFlickerEx.bEnable;
+    fp.enOpType = u.strFlickerEx.enOpType;
+    fp.eFlickerType = u.strFlickerEx.eFlickerType;
+    fp.uScoreThd = u.strFlickerEx.uScoreThd;
+    fp.uRefreshCycles = u.strFlickerEx.uRefreshCycles;
+    fp.uValidTimesThd = u.strFlickerEx.uValidTimesThd;
+    fp.uAmpSensitivity = (LX_U8)(100 - u.strFlickerEx.uAmpSensitivity);
+    if (u.strFlickerEx.bEnable == 1) {
+        h->strFlickerEx.bWaitingEffective = 0;
+        h->strFlickerEx.uPreFps = 0;
+        h->eFlickerMode = AE_FLICKER_MANUAL;
+        h->eFlicker = u.strFlickerEx.eFlickerType == AE_FLICKER_DETECT_50HZ ? BANDING_50HZ : BANDING_60HZ;
+    } else {
+        h->eFlicker = u.eFlicker;
+        h->eFlickerMode = u.eFlickerMode;
+    }
+
+    h->strManualLongExp = u.strApexLongExpo;
+    h->strManualShortExp = u.strApexShortExpo;
+
+    h->strStrategyParam = u.strStrategyParam;
+    const AE_STRATEGY_PARAM &sp = h->strStrategyParam;
+    h->strToneBalance.u4Strength = sp.u4AutoStrength;
+    h->strToneBalance.u4Sensitivity = sp.u4AutoSensitivity;
+    h->strStrategyBTDT.u4BTStrength = sp.u4BrightToneStrength;
+    h->strStrategyBTDT.u4BTSensitivity = sp.u4BrightToneSensitivity;
+    h->strStrategyBTDT.u4DTStrength = sp.u4DarkToneStrength;
+    h->strStrategyBTDT.u4DTSensitivity = sp.u4DarkToneSensitivity;
+
+    h->strStrategyEx.strParam = u.strStrategyExParam;
+    h->strAEStat.eWinWght = u.eWinWght;
+    memcpy(h->uWghts, u.uWghts, sizeof(h->uWghts));
+
+    AE_RGBIR_SETTING &ir = h->strRgbirParam;
+    ir.bEnable = ir.bIsValid = (LX_U8)(u.strRGBIRAE.bEnable & 0xFF);
+    if (ir.bEnable) ir.uInvalidCount = 0;
+    ir.u2TotalMaxLimit = u.strRGBIRAE.u16MaxYWithIR;
+    ir.u2IRFeedBakckRatioMinLimit = u.strRGBIRAE.u16MinISPGainCompRatio;
+
+    h->strStabilizer.strParam = u.strStbParam;
+    if (u.strStbParam.bEnable == 1) {
+        h->strStabilizer.strInfo.eMDState = eMD_FORCE_MOTION;
+        h->strStabilizer.strInfo.u2TriggerCnt = 0;
+    }
+
+    h->strDNDetection.strParam.bEnable = u.strDNDetectionParam.bEnable;
+    h->strDNDetection.strParam.s4D2N_BvThd = u.strDNDetectionParam.s4D2N_BvThd;
+
+    u.bIsChanged = LX_FALSE;
+    h->bForceReCal = LX_TRUE;
+    return 0;
+}
+
+LX_S32 pAE_ProcessAE(cam_ae_handle_t *h) {
+    const AeInput_t *in = h->AeInputParameter;
+    const LX_U32 curY = h->u4CurYx10[0][h->uCurYSyncIdx];
+    h->u4LinearityDeltaEV =
+        (LX_U32)h->pAE_CheckLinearity(h, h->strApexPreExpo, h->strApexCurExpo, in->PreCurYx10, curY);
+
+    if (h->strStrategyEx.strParam.bEnable == 1) {
+        h->pAE_StrategyEX_GetSceneTarget(h);
+    } else {
+        const LX_U32 w = (LX_U32)Interp_LUT(h->strTargetWeightingByLinearityLut, (LX_S32)h->u4LinearityDeltaEV);
+        const LX_U32 t = h->pAE_GetSceneTarget(h);
+        if (!h->bOneShot)
+            h->u4SceneTargetx10 = (w * t + (1024 - w) * h->u4SceneTargetx10 + 512) >> 10;
+        else
+            h->u4SceneTargetx10 = t;
+    }
+    h->pAE_StrategyEX_GetGMBlendRatio(h);
+
+    h->u4EVTargetx10 = h->u4SceneTargetx10;
+    if (h->i4EVComp != 0) {
+        const LX_S32 grad = h->u4EVCompGrad ? (LX_S32)h->u4EVCompGrad : 1;
+        const LX_S32 x = (LX_S32)((LX_S64)h->i4EVComp * AE_APEX_BASE / grad);
+        h->i4EVCompValue = Interp_LUT(h->strEvLut, x);
+        h->u4EVTargetx10 = (h->u4SceneTargetx10 * (LX_U32)h->i4EVCompValue + 50) / 100;
+    }
+
+    if (h->pAE_CheckTimeBuffer(h) != 1) {
+        h->strAETimeBuffer.u4UnStableCount += 1;
+        return 0;
+    }
+
+    if (!h->pAE_isConverged(h) || h->bForceReCal) {
+        const bool trace = h->SyncFrameCnt != 0 && (h->u2DbgLevel & 0x2);
+        AE_EXPOVAL &lo = h->strPlainLongExpo;
+        if (trace) {
+            const AE_APEX_EXPO &c = h->strApexCurExpo;
+            CamOsPrintf("[%20s][%4d]  Cur : TV/SSV/DSV/AV/BV = %6d/%6d/%6d/%6d/%7d, ST/SG/DG/AV = %6d/%6d/%6d/%3d\n",
+                        "pAE_ProcessAE", __LINE__, (int)c.i4TVxBASE, (int)c.i4SSVxBASE, (int)c.i4DSVxBASE,
+                        (int)c.i4AVxBASE, (int)c.i4BVxBASE, (int)lo.u4SensorUSec, (int)lo.u4SensorGain,
+                        (int)lo.u4ISPGain, (int)lo.u2Fnx10);
+        }
+        h->pAE_CalPvExpo(h);
+        h->pAE_SetExposure(h, &h->strNextLongExpo, &lo);
+        if (in->HDRMode) {
+            AE_EXPOVAL &sh = h->strPlainShortExpo;
+            h->pAE_CalPvExpoShort(h);
+            if (h->eExpMode != AE_MODE_M && in->HDRMode == 2) {
+                sh.u4SensorGain = lo.u4SensorGain;
+                sh.u4ISPGain = lo.u4ISPGain;
+                LX_S32 ratio = Interp_LUT(h->strAeHdrLut, (LX_S32)lo.u4TotalGain);
+                if (ratio < 1) ratio = 1;
+                sh.u4SensorUSec = (LX_U32)((LX_U64)lo.u4SensorUSec * 1024 / (LX_U32)ratio);
+            }
+            h->pAE_SetExposure(h, &h->strNextShortExpo, &sh);
+        }
+        if (trace) {
+            const AE_APEX_EXPO &n = h->strNextLongExpo;
+            CamOsPrintf("[%20s][%4d] Next : TV / SSV / DSV / AV / BV = %6d / %6d / %6d / %6d / %8d\n"
+                        "%35s ST /  SG /  DG / AV      = %6d / %6d / %6d / %6d\n\n",
+                        "pAE_ProcessAE", __LINE__, (int)n.i4TVxBASE, (int)n.i4SSVxBASE, (int)n.i4DSVxBASE,
+                        (int)n.i4AVxBASE, (int)n.i4BVxBASE, "", (int)lo.u4SensorUSec, (int)lo.u4SensorGain,
+                        (int)lo.u4ISPGain, (int)lo.u2Fnx10);
+        }
+        h->strApexCurExpo = h->strNextLongExpo;
+        h->bConverged = 0;
+        return 0;
+    }
+
+    h->strApexPreExpo = h->strApexCurExpo;
+    h->strAETimeBuffer.u4UnStableCount = 0;
+    h->strAETimeBuffer.u4StableY = curY;
+    if (!h->bConverged) {
+        h->bConverged = 1;
+        h->u4StableCnt = 0;
+        return 0;
+    }
+    const LX_U16 thr = h->strStabilizer.strInfo.u2LocalCntThr;
+    if (thr && h->u4StableCnt % thr == 2 && in->avgs) {
+        // The motion reference: the blocks of this settled frame, as many as
+        // the reference holds.
+        LX_U32 n = in->AvgBlkX * in->AvgBlkY;
+        if (n > AE_REF_BLOCKS) n = AE_REF_BLOCKS;
+        memcpy(h->strStabilizer.strInfo.strRefAEStatis, in->avgs, n * sizeof(ISPAESample_t));
+    }
+    h->u4StableCnt += 1;
+    return 0;
+}
+
+extern "C" LX_S32 DoAe(AeHandle _handle, AeInput_t *input_param, AeOutput_t *output_param) {
+    auto *h = (cam_ae_handle_t *)_handle;
+    if (!h || !input_param || !output_param || !input_param->tAEDebug) return -1;
+    h->AeInputParameter = input_param;
+    h->AeOutputParameter = output_param;
+    const AeInput_t &in = *input_param;
+
+    if (in.AvgBlkX != 32 || in.AvgBlkY != 32) {
+        AE_WIN_CFG *w = h->strAEStat.strWins;
+        const AE_WIN whole{1024, 1024, 0, 0, w[0].NumX, w[0].NumY};
+        h->pAE_SetNthWin(h, 0, whole);
+        h->pAE_SetNthWin(h, 1, h->strRgbirParam.bEnable ? whole : AE_WIN{409, 409, 0, 0, w[1].NumX, w[1].NumY});
+    }
+
+    takeApplied(&h->strPlainLongExpo, in.SensorGain, in.IspGain, in.Shutter, in.FNx10);
+    takeApplied(&h->strPlainShortExpo, in.SensorGainHDR, in.IspGainHDR, in.ShutterHDR, in.FNx10);
+    h->u4CurFPS = in.CurFPS <= 2999 ? in.CurFPS * 1000 : in.CurFPS;
+    h->u2DbgLevel = (LX_U16)(in.tAEDebug->AE_DEBUG_LEVEL & 0xFFFF);
+    const LX_S32 enableAe = in.tAEDebug->AE_DEBUG_ENABLE_AE;
+
+    AE_ProcessAPI(h);
+    flickerStep(h);
+
+    const LX_S32 status = h->pAE_CalLumY(h);
+    h->i4CurBV = h->pAE_GetBV(h);
+    h->u4Targetx10 = (LX_U32)Interp_LUT(h->strTargetLut, h->i4CurBV);
+    h->u4CurLVx10 = (LX_U32)(((LX_S64)h->i4CurBV * 10 + 8192) / AE_APEX_BASE + 50);
+    h->bStable = (LX_U8)h->pAE_isStable(h);
+    AE_MotionDetection(h);
+
+    if (status == 0 || h->state != AE_SM_CAL) {
+        h->error_cnt = 0;
+    } else if (h->error_cnt < 3) {
+        h->error_cnt += 1;
+        CamOsPrintf("[%s] $$$$$$$$ Unreliable stat $$$$$$$$\n", "DoAe");
+        return -1;
+    } else {
+        h->error_cnt = 0;
+    }
+
+    switch (h->state) {
+    case AE_SM_CAL:
+        h->bAECalDone = LX_FALSE;
+        if (enableAe == 1) h->pAE_ProcessAE(h);
+        h->bAECalDone = LX_TRUE;
+        break;
+    case AE_SM_RESUME:
+        h->state = AE_SM_CAL;
+        break;
+    case AE_SM_START:
+        AE_InitBV(h);
+        h->bStable = 0;
+        h->bReachBoundary = 0;
+        h->pAE_SetExposure(h, &h->strApexCurExpo, &h->strPlainLongExpo);
+        h->state = AE_SM_CAL;
+        break;
+    default:
+        break;
+    }
+
+    h->SyncFrameCnt += 1;
+    if (in.HDRMode == 0) {
+        AE_EXPOVAL &sh = h->strPlainShortExpo;
+        sh.u4ISPGain = h->strPlainLongExpo.u4ISPGain;
+        sh.u4SensorGain = h->strPlainLongExpo.u4SensorGain;
+        sh.u4SensorUSec = h->strPlainLongExpo.u4SensorUSec;
+    }
+
+    writeOutput(h, output_param);
+    if (h->u2DbgLevel & 0x40) traceOutput(h, output_param, in.HDRMode);
+    h->bForceReCal = LX_FALSE;
+    return 0;
+}

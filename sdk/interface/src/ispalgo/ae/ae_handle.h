@@ -25,9 +25,9 @@
 #define AE_FLICKER_ROWS 32
 #define AE_FLICKER_GROUPS 8
 
-// ---- enumerations (all 32-bit) ---------------------------------------------
+// ---- enumerations (32-bit; any value a record brings is representable) -------------
 
-typedef enum {
+typedef enum : LX_S32 {
     AE_SM_START = 0,
     AE_SM_CAL = 1,
     AE_SM_RESUME = 2,
@@ -36,7 +36,7 @@ typedef enum {
     AE_SM_EXIT = 5,
 } AE_SM;
 
-typedef enum {
+typedef enum : LX_S32 {
     AE_MODE_A = 0,   // automatic
     AE_MODE_AV = 1,  // aperture priority
     AE_MODE_SV = 2,  // gain priority
@@ -44,28 +44,28 @@ typedef enum {
     AE_MODE_M = 4,   // manual
 } AE_EXP_MODE;
 
-typedef enum { AE_OP_NORMAL = 0, AE_OP_CALI = 1, AE_OP_TUNING = 2, AE_OP_ENG = 3 } AE_OP_MODE;
+typedef enum : LX_S32 { AE_OP_NORMAL = 0, AE_OP_CALI = 1, AE_OP_TUNING = 2, AE_OP_ENG = 3 } AE_OP_MODE;
 
-typedef enum { BANDING_50HZ = 0, BANDING_60HZ = 1 } AE_BANDING;
-typedef enum { AE_FLICKER_AUTO = 0, AE_FLICKER_DISABLE = 1, AE_FLICKER_MANUAL = 2 } AE_FLICKER_MODE;
-typedef enum { OP_TYP_AUTO = 0, OP_TYP_MANUAL = 1 } OP_TYPE;
-typedef enum { AE_FLICKER_DETECT_60HZ = 0, AE_FLICKER_DETECT_50HZ = 1 } AE_FLICKER_DETECT_MODE;
+typedef enum : LX_S32 { BANDING_50HZ = 0, BANDING_60HZ = 1 } AE_BANDING;
+typedef enum : LX_S32 { AE_FLICKER_AUTO = 0, AE_FLICKER_DISABLE = 1, AE_FLICKER_MANUAL = 2 } AE_FLICKER_MODE;
+typedef enum : LX_S32 { OP_TYP_AUTO = 0, OP_TYP_MANUAL = 1 } OP_TYPE;
+typedef enum : LX_S32 { AE_FLICKER_DETECT_60HZ = 0, AE_FLICKER_DETECT_50HZ = 1 } AE_FLICKER_DETECT_MODE;
 
-typedef enum { AE_AVERAGE = 0, AE_CENTER_WGHT = 1, AE_SPOT = 2, AE_WGT_END = 3 } AE_WIN_WGT;
-typedef enum { AE_HIST_RGB = 0, AE_HIST_Y = 1 } AE_HIST_TYPE;
-typedef enum { AE_HIST_OP_ACC_PCENT = 0, AE_HIST_OP_ACC_THD = 1 } AE_HIST_OP;
-typedef enum { AE_TONE_BRIGHT = 0, AE_TONE_DARK = 1 } AE_TONE;
+typedef enum : LX_S32 { AE_AVERAGE = 0, AE_CENTER_WGHT = 1, AE_SPOT = 2, AE_WGT_END = 3 } AE_WIN_WGT;
+typedef enum : LX_S32 { AE_HIST_RGB = 0, AE_HIST_Y = 1 } AE_HIST_TYPE;
+typedef enum : LX_S32 { AE_HIST_OP_ACC_PCENT = 0, AE_HIST_OP_ACC_THD = 1 } AE_HIST_OP;
+typedef enum : LX_S32 { AE_TONE_BRIGHT = 0, AE_TONE_DARK = 1 } AE_TONE;
 
-typedef enum { AE_STGY_BRIGHTTONE = 0, AE_STGY_DARKTONE = 1, AE_STGY_AUTO = 2 } AE_STRATEGY;
-typedef enum { AE_STGY_MODE_COUNT = 0, AE_STGY_MODE_TARGET = 1 } AE_STRATEGYEX_MODE;
-typedef enum { AE_STGY_PRIORITY_BRIGHTTONE = 0, AE_STGY_PRIORITY_DARKTONE = 1 } AE_STRATEGYEX_PRIORITY;
+typedef enum : LX_S32 { AE_STGY_BRIGHTTONE = 0, AE_STGY_DARKTONE = 1, AE_STGY_AUTO = 2 } AE_STRATEGY;
+typedef enum : LX_S32 { AE_STGY_MODE_COUNT = 0, AE_STGY_MODE_TARGET = 1 } AE_STRATEGYEX_MODE;
+typedef enum : LX_S32 { AE_STGY_PRIORITY_BRIGHTTONE = 0, AE_STGY_PRIORITY_DARKTONE = 1 } AE_STRATEGYEX_PRIORITY;
 
-typedef enum { eMD_LOCAL_MOTION = 0, eMD_GLOBAL_MOTION = 1, eMD_FORCE_MOTION = 2 } AE_MD_STATE;
-typedef enum { eFPS_FIX = 0, eFPS_FLOAT_W_STEP = 1, eFPS_FLOAT_WO_STEP = 2 } AE_FPS_CTRL;
-typedef enum { COMP_BY_ISP_GAIN = 0, COMP_BY_SENSOR_GAIN = 1 } AE_SHUTTER_COMP_GAIN;
-typedef enum { SCENE_MODE_OFF = 0, SCENE_MODE_AUTO = 1, SCENE_MODE_MANUAL = 2 } AE_SCENE_MODE;
+typedef enum : LX_S32 { eMD_LOCAL_MOTION = 0, eMD_GLOBAL_MOTION = 1, eMD_FORCE_MOTION = 2 } AE_MD_STATE;
+typedef enum : LX_S32 { eFPS_FIX = 0, eFPS_FLOAT_W_STEP = 1, eFPS_FLOAT_WO_STEP = 2 } AE_FPS_CTRL;
+typedef enum : LX_S32 { COMP_BY_ISP_GAIN = 0, COMP_BY_SENSOR_GAIN = 1 } AE_SHUTTER_COMP_GAIN;
+typedef enum : LX_S32 { SCENE_MODE_OFF = 0, SCENE_MODE_AUTO = 1, SCENE_MODE_MANUAL = 2 } AE_SCENE_MODE;
 
-typedef enum {
+typedef enum : LX_S32 {
     AE_SCENE_NONE = 0,
     AE_SCENE_AUTO,
     AE_SCENE_BACKLIGHT,
