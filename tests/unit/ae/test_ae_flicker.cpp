@@ -14,16 +14,6 @@ namespace {
 
 using aetest::Ae;
 
-AE_APEX_EXPO Apex(LX_U32 fn, LX_U32 us, LX_U32 sensorGain, LX_U32 totalGain) {
-    AE_APEX_EXPO a;
-    a.i4AVxBASE = AE_ApexAV(fn);
-    a.i4TVxBASE = AE_ApexTV(us);
-    a.i4SSVxBASE = AE_ApexSSV(sensorGain);
-    a.i4DSVxBASE = AE_ApexSSV(totalGain) - a.i4SSVxBASE;
-    a.i4BVxBASE = a.i4AVxBASE + a.i4TVxBASE - a.i4SSVxBASE - a.i4DSVxBASE;
-    return a;
-}
-
 // Mean light of a lamp on `hz` mains (flickering at twice that, depth
 // `depth`) over an exposure of `us` microseconds starting at `t0` us.
 double LampMean(double hz, double depth, double t0, double us) {
@@ -92,7 +82,9 @@ TEST(AeDeBanding, ShutterOnWholePeriodsGainsMakeUpTheLight) {
         h->eExpMode = c.exp;
         h->bAutoFlickerFrequencyDetection = c.detecting ? LX_TRUE : LX_FALSE;
         h->u4BandingGain = 7;
-        AE_APEX_EXPO a = Apex(18, c.us, c.sensor, (LX_U32)((LX_U64)c.sensor * c.isp / 1024));
+        // De-banding reads TV, SSV and DSV and works out BV itself.
+        const LX_S32 ssv = AE_ApexSSV(c.sensor);
+        AE_APEX_EXPO a{AE_ApexTV(c.us), ssv, AE_ApexSSV(c.sensor * c.isp / 1024) - ssv, AE_ApexAV(18), 0};
         const AE_APEX_EXPO before = a;
         AE_EXPOVAL &e = h->strPlainLongExpo;
         const AE_EXPOVAL plainBefore = e;
@@ -156,7 +148,6 @@ TEST(AeFlickerStartup, DecidesOnItsSixteenthCallWithEitherLatency) {
             if (!h->bAutoFlickerFrequencyDetection) decidedAt = call;
         }
         const std::string log = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(AE_FLICKER_WAIT_CALLS + AE_FLICKER_STEP_MEAS50, decidedAt);
         EXPECT_EQ(16, decidedAt);
         EXPECT_EQ(c.decided, h->eFlicker);
         EXPECT_EQ(c.decided, h->strUserParam.eFlicker);
@@ -301,13 +292,7 @@ TEST(AeFlickerSettings, SettersKeepTheirInputsInRange) {
         EXPECT_EQ(0, h->pAE_SetFlickerModeEX(h, &in));
         EXPECT_EQ(LX_TRUE, h->strUserParam.bIsChanged);
         EXPECT_EQ(0, h->pAE_GetFlickerModeEX(h, &out));
-        EXPECT_EQ(c.stored.bEnable, out.bEnable);
-        EXPECT_EQ(c.stored.enOpType, out.enOpType);
-        EXPECT_EQ(c.stored.uAmpSensitivity, out.uAmpSensitivity);
-        EXPECT_EQ(c.stored.uScoreThd, out.uScoreThd);
-        EXPECT_EQ(c.stored.uRefreshCycles, out.uRefreshCycles);
-        EXPECT_EQ(c.stored.uValidTimesThd, out.uValidTimesThd);
-        EXPECT_EQ(c.stored.eFlickerType, out.eFlickerType);
+        EXPECT_EQ(0, memcmp(&c.stored, &out, sizeof(out))) << (int)c.in.uAmpSensitivity;
     }
 
     Ae ae("");
