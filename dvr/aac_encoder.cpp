@@ -5,7 +5,6 @@
 
 const uint8_t kAacDecoderConfig[2] = {0x11, 0x90};
 
-#if VIDREC_HAVE_AVCODEC
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
@@ -92,17 +91,3 @@ void aac_encoder_close(AacEncoder *enc) {
     av_packet_free(&enc->pkt);
     delete enc;
 }
-
-#else  // no codec library in this build
-
-struct AacEncoder {};
-
-AacEncoder *aac_encoder_open(int, int, int) {
-    printf("Unable to open encoder\n");
-    return nullptr;
-}
-int aac_encoder_frame_length(const AacEncoder *) { return 0; }
-int aac_encoder_encode(AacEncoder *, const int16_t *, int, uint8_t *, size_t) { return -1; }
-void aac_encoder_close(AacEncoder *) {}
-
-#endif

@@ -15,8 +15,7 @@ extern const uint8_t kAacDecoderConfig[2];
 
 struct AacEncoder;
 
-// nullptr when no encoder is available (a build without the codec library)
-// or it cannot be opened; each failing step prints its line.
+// nullptr when the encoder cannot be opened; each failing step prints its line.
 AacEncoder *aac_encoder_open(int sample_rate, int channels, int bit_rate);
 // Samples per channel the encoder takes per call.
 int aac_encoder_frame_length(const AacEncoder *enc);

@@ -3,7 +3,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#if defined(VIDREC_HAVE_AVFORMAT)
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/mem.h>
@@ -156,14 +155,3 @@ int Mp4WriterClose(Mp4Writer *w) {
     delete w;
     return (r < 0 || c < 0) ? -1 : 0;
 }
-
-#else
-
-// Built without the container library: recordings cannot be created.
-struct Mp4Writer {};
-Mp4Writer *Mp4WriterCreate(const char *, const Mp4TrackSetup *) { return nullptr; }
-int Mp4WriterVideo(Mp4Writer *, const uint8_t *, uint32_t, int64_t, int) { return -1; }
-int Mp4WriterAudio(Mp4Writer *, const uint8_t *, uint32_t, int64_t) { return -1; }
-int Mp4WriterClose(Mp4Writer *) { return -1; }
-
-#endif

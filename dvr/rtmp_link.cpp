@@ -9,7 +9,6 @@
 
 #include "err_code.h"
 
-#if defined(VIDREC_HAVE_RTMP)
 #include <librtmp/log.h>
 #include <librtmp/rtmp.h>
 
@@ -108,21 +107,3 @@ RtmpTransport *RtmpLibTransport() {
     static LibTransport t;
     return &t;
 }
-
-#else
-
-namespace {
-class NoLibTransport : public RtmpTransport {
-public:
-    int connect(const char *) override { return RtmpConnectFail; }
-    bool connected() override { return false; }
-    int send(uint8_t, uint32_t, int, const uint8_t *, uint32_t) override { return 0; }
-    void close() override {}
-};
-}  // namespace
-
-RtmpTransport *RtmpLibTransport() {
-    static NoLibTransport t;
-    return &t;
-}
-#endif

@@ -15,5 +15,5 @@ public:
     virtual void close() = 0;
 };
 
-// The library-backed transport (a build without the library refuses to connect).
+// The library-backed transport.
 RtmpTransport *RtmpLibTransport();

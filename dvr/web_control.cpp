@@ -508,7 +508,6 @@ WebServer *WebControlStart(const char *port, const char *docRoot, WebStartResult
     WebServer *srv = WebServerStart(port, docRoot, ev_handler, &r);
     if (r == WEB_START_BIND) fprintf(stderr, "Cannot bind to %s\n", port);
     if (r == WEB_START_ROOT) fprintf(stderr, "Cannot find web_root directory, exiting\n");
-    if (r == WEB_START_NOLIB) fprintf(stderr, "web server not built in\n");
     if (result) *result = r;
     return srv;
 }
@@ -532,12 +531,8 @@ void WebPushLoop(WebServer *srv, const std::atomic<bool> *stop) {
 }
 
 void *MongooseWeb(void *) {
-    WebStartResult r;
-    WebServer *srv = WebControlStart(WEB_PORT, WEB_ROOT, &r);
-    if (!srv) {
-        if (r == WEB_START_NOLIB) return nullptr;
-        exit(1);
-    }
+    WebServer *srv = WebControlStart(WEB_PORT, WEB_ROOT, nullptr);
+    if (!srv) exit(1);
     printf("Starting web server on port %s\n", WEB_PORT);
     WebPushLoop(srv, nullptr);
     return nullptr;

@@ -1,7 +1,5 @@
 #include "web_server.h"
 
-#if VIDREC_HAVE_CIVETWEB
-
 #include <civetweb.h>
 #include <stdio.h>
 #include <string.h>
@@ -189,16 +187,3 @@ void WebServerStop(WebServer *srv) {
     mg_stop(srv->ctx);
     delete srv;
 }
-
-#else  // no HTTP library in this build (the armhf cross build)
-
-WebServer *WebServerStart(const char *, const char *, WebRequestFn, WebStartResult *result) {
-    if (result) *result = WEB_START_NOLIB;
-    return nullptr;
-}
-int WebServerPort(const WebServer *) { return -1; }
-int WebServerPushText(WebServer *, const char *, size_t) { return 0; }
-int WebServerClientCount(WebServer *) { return 0; }
-void WebServerStop(WebServer *) {}
-
-#endif

@@ -38,7 +38,7 @@ using WebRequestFn = void (*)(const WebRequest &, WebReply *);
 
 struct WebServer;
 
-enum WebStartResult { WEB_START_OK = 0, WEB_START_BIND = 1, WEB_START_ROOT = 2, WEB_START_NOLIB = 3 };
+enum WebStartResult { WEB_START_OK = 0, WEB_START_BIND = 1, WEB_START_ROOT = 2 };
 
 // Listens on `port` (a port text such as "80" or "127.0.0.1:0") and serves
 // `docRoot`; *result tells why nullptr was returned.

@@ -293,9 +293,15 @@ std::vector<uint8_t> escape(const std::vector<uint8_t> &rbsp) {
     return o;
 }
 
-class ShapeCodec : public Codec {
+constexpr int kFrameNumBits = 8;  // frame_num runs 0..255 from each IDR
+
+// Decodable H.264 at almost no cost (CAVLC): an IDR picture is flat grey
+// (every macroblock Intra 16x16 DC prediction without residual), every other
+// picture skips all of its macroblocks. frame_num counts the pictures since
+// the IDR, so a lost access unit shows as a gap.
+class LightCodec : public Codec {
 public:
-    explicit ShapeCodec(const CodecConfig &cfg) : cfg_(cfg) {
+    explicit LightCodec(const CodecConfig &cfg) : cfg_(cfg) {
         static const uint8_t kProfileIdc[] = {66, 77, 100};
         uint32_t prof = cfg.profile > 2 ? 2 : cfg.profile;
         BitWriter w;
@@ -310,22 +316,23 @@ public:
             w.bit(0);
             w.bit(0);
         }
-        w.ue(0);  // log2_max_frame_num - 4
-        w.ue(2);  // poc type 2
+        w.ue(kFrameNumBits - 4);
+        w.ue(2);  // poc type 2: output in decoding order
         w.ue(1);  // one reference
         w.bit(0);
-        uint32_t mbw = (cfg.width + 15) / 16, mbh = (cfg.height + 15) / 16;
-        w.ue(mbw - 1);
-        w.ue(mbh - 1);
+        mbw_ = (cfg.width + 15) / 16;
+        mbh_ = (cfg.height + 15) / 16;
+        w.ue(mbw_ - 1);
+        w.ue(mbh_ - 1);
         w.bit(1);  // frame_mbs_only
         w.bit(1);  // direct_8x8
-        bool crop = mbw * 16 != cfg.width || mbh * 16 != cfg.height;
+        bool crop = mbw_ * 16 != cfg.width || mbh_ * 16 != cfg.height;
         w.bit(crop);
         if (crop) {
             w.ue(0);
-            w.ue((mbw * 16 - cfg.width) / 2);
+            w.ue((mbw_ * 16 - cfg.width) / 2);
             w.ue(0);
-            w.ue((mbh * 16 - cfg.height) / 2);
+            w.ue((mbh_ * 16 - cfg.height) / 2);
         }
         w.bit(1);  // vui present
         w.bit(0);  // aspect
@@ -342,6 +349,8 @@ public:
         w.bit(0);  // bitstream restriction
         sps_ = escape(w.rbsp_trailing());
         sps_.insert(sps_.begin(), 0x67);
+        // pps 0, sps 0, CAVLC, one slice group, one reference, QP 26, no
+        // deblocking control.
         pps_ = {0x68, 0xce, 0x38, 0x80};
     }
     bool encode(const vb::Picture &pic, bool force_idr, EncodedFrame *out) override {
@@ -353,18 +362,11 @@ public:
             put_nal(&out->au, sps_.data(), sps_.size());
             put_nal(&out->au, pps_.data(), pps_.size());
         }
-        // Slice of about the per-frame budget (bounded: the target is
-        // shape, not bulk), payload bytes that never form a start code.
-        uint32_t budget = cfg_.bitrate / 8 / (cfg_.fps_num ? cfg_.fps_num : 30);
-        if (budget < 64) budget = 64;
-        if (budget > 4096) budget = 4096;
-        std::vector<uint8_t> slice(budget, 0xa5);
-        slice[0] = key ? 0x65 : 0x41;
-        slice[1] = 0x88;
-        slice[2] = (uint8_t)(frame_ & 0x7f) | 0x80;
+        std::vector<uint8_t> slice = escape(key ? idr_slice() : p_slice());
+        slice.insert(slice.begin(), key ? 0x65 : 0x41);
         put_nal(&out->au, slice.data(), slice.size());
         out->key = key;
-        out->qp = 30;
+        out->qp = 26;
         out->pts = pic.pts;
         out->poc = (int32_t)frame_ * 2;
         frame_++;
@@ -372,15 +374,46 @@ public:
     }
 
 private:
+    std::vector<uint8_t> idr_slice() {
+        BitWriter w;
+        w.ue(0);  // first macroblock
+        w.ue(7);  // I slice, all of the picture
+        w.ue(0);  // pps id
+        w.bits(0, kFrameNumBits);
+        w.ue(idr_id_++ & 1);  // consecutive IDRs differ
+        w.bit(0);  // no_output_of_prior_pics
+        w.bit(0);  // long_term_reference
+        w.ue(0);   // slice_qp_delta 0 (se)
+        // Per macroblock: mb_type I_16x16_2_0_0 (DC), chroma DC prediction,
+        // mb_qp_delta 0, an empty luma DC block.
+        for (uint32_t i = 0; i < mbw_ * mbh_; i++) w.bits(0x27, 8);
+        return w.rbsp_trailing();
+    }
+    std::vector<uint8_t> p_slice() {
+        BitWriter w;
+        w.ue(0);  // first macroblock
+        w.ue(5);  // P slice, all of the picture
+        w.ue(0);  // pps id
+        w.bits((uint32_t)frame_ & ((1u << kFrameNumBits) - 1), kFrameNumBits);
+        w.bit(0);  // num_ref_idx_active_override
+        w.bit(0);  // ref_pic_list_modification
+        w.bit(0);  // adaptive_ref_pic_marking: sliding window
+        w.ue(0);   // slice_qp_delta 0 (se)
+        w.ue(mbw_ * mbh_);  // mb_skip_run: every macroblock
+        return w.rbsp_trailing();
+    }
+
     CodecConfig cfg_;
     std::vector<uint8_t> sps_, pps_;
+    uint32_t mbw_ = 0, mbh_ = 0;
     uint64_t frame_ = 0;
+    uint32_t idr_id_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<Codec> make_codec(const CodecConfig &cfg) { return std::make_unique<ShapeCodec>(cfg); }
-const char *codec_name() { return "shape-only (no x264 in this build)"; }
+std::unique_ptr<Codec> make_codec(const CodecConfig &cfg) { return std::make_unique<LightCodec>(cfg); }
+const char *codec_name() { return "light (flat IDR, skipped P; no x264 in this build)"; }
 
 #endif
 

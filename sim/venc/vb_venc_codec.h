@@ -1,8 +1,8 @@
 // The virtual encoder's picture-to-access-unit step. With libx264 it produces
-// real H.264; without it (the armhf cross build has no x264) it produces a
-// correctly shaped Annex-B access unit (real SPS with the channel's size and
-// frame rate, PPS, and a slice NAL of the target size whose payload is filler)
-// so everything around the encoder -- ring, records, NAL split -- still runs.
+// real H.264 of the picture; without it (the armhf build: x264 under qemu-arm
+// is far below real time) a light encoder produces decodable H.264 at the
+// channel's size, rate and GOP whose pictures are flat grey, so everything
+// around the encoder -- ring, records, NAL split, muxers -- still runs.
 #pragma once
 #include <stdint.h>
 

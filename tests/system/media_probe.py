@@ -34,6 +34,16 @@ def packet_times(info, index):
             for p in info["packets"] if p["stream_index"] == index]
 
 
+def record_tracks(path):
+    """A recording's video and audio streams and their (pts, key) packets,
+    after checking they are H.264 1920x1080 and AAC-LC 48 kHz stereo."""
+    info = ffprobe(path, packets=True)
+    v, a = stream(info, "video"), stream(info, "audio")
+    assert (v["codec_name"], v["width"], v["height"]) == ("h264", 1920, 1080)
+    assert (a["codec_name"], a.get("profile"), int(a["sample_rate"]), a["channels"]) == ("aac", "LC", 48000, 2)
+    return v, a, packet_times(info, v["index"]), packet_times(info, a["index"])
+
+
 def decode_errors(path, seconds=None, extra=()):
     """What ffmpeg reports while decoding the file (empty when it decodes cleanly)."""
     argv = ["ffmpeg", "-v", "error", "-nostdin", "-i", path]
@@ -142,6 +152,63 @@ def probe_h264(units):
         return json.loads(p.stdout)["streams"][0], decode_errors(path)
     finally:
         os.unlink(path)
+
+
+class _Bits:
+    """Exp-Golomb reader over a NAL unit's payload (emulation prevention removed)."""
+
+    def __init__(self, nal):
+        rbsp = bytearray()
+        zeros = 0
+        for b in nal[1:]:
+            if zeros >= 2 and b == 3:
+                zeros = 0
+                continue
+            rbsp.append(b)
+            zeros = zeros + 1 if b == 0 else 0
+        self.data, self.pos = bytes(rbsp), 0
+
+    def u(self, n):
+        v = 0
+        for _ in range(n):
+            v = v << 1 | (self.data[self.pos >> 3] >> (7 - (self.pos & 7))) & 1
+            self.pos += 1
+        return v
+
+    def ue(self):
+        n = 0
+        while self.u(1) == 0:
+            n += 1
+        return (1 << n) - 1 + self.u(n)
+
+
+def frame_num_bits(sps):
+    """Width of frame_num in the slices of this SPS (one without scaling lists)."""
+    r = _Bits(sps)
+    profile = r.u(8)
+    r.u(16)
+    r.ue()
+    if profile in (100, 110, 122, 244, 44, 83, 86, 118, 128):
+        if r.ue() == 3:
+            r.u(1)
+        r.ue()
+        r.ue()
+        r.u(1)
+        assert r.u(1) == 0, "SPS with scaling lists"
+    return r.ue() + 4
+
+
+def frame_nums(units, bits):
+    """frame_num of every slice (NAL type 1 or 5) among these NAL units."""
+    out = []
+    for u in units:
+        if u[0] & 0x1F in (1, 5):
+            r = _Bits(u)
+            r.ue()
+            r.ue()
+            r.ue()
+            out.append(r.u(bits))
+    return out
 
 
 # ---- FLV ---------------------------------------------------------------------------

@@ -9,8 +9,8 @@ import time
 
 import pytest
 
-from media_probe import (all_boxes, boxes, decode_errors, ffprobe, find_box, header_times, nal_units,
-                         packet_times, probe_h264, read_side, stream)
+from media_probe import (all_boxes, boxes, decode_errors, find_box, header_times, nal_units, probe_h264,
+                         read_side, record_tracks)
 
 HEART = 0xBB
 REC = 0x60
@@ -94,13 +94,7 @@ def test_minute_recording_plays_with_aligned_tracks_and_leaves_no_temporaries(sd
     assert t_board - 2 <= stamp <= t_board + 3, (names[0], time.ctime(t_board))
     path = os.path.join(b.disk_dir(PART), names[0])
 
-    info = ffprobe(path, packets=True)
-    v, a = stream(info, "video"), stream(info, "audio")
-    assert (v["codec_name"], v["width"], v["height"]) == ("h264", 1920, 1080)
-    assert (a["codec_name"], a.get("profile"), int(a["sample_rate"]), a["channels"]) == ("aac", "LC", 48000, 2)
-
-    vp = packet_times(info, v["index"])
-    ap = packet_times(info, a["index"])
+    v, a, vp, ap = record_tracks(path)
     assert vp[0] == (0.0, True), "the first sample is not a key frame at 0: %s" % (vp[0],)
     # No lost or doubled pictures: the time stamps advance one frame at a time.
     assert missing_frames([t for t, _ in vp]) <= STARVED, "pictures lost"
