@@ -154,6 +154,26 @@ void builtInDefaults(cam_ae_handle_t *h) {
     h->strDNDetection.strParam = {LX_FALSE, -30000, 600};
 }
 
+// What the first result and every frame's result share: the exposure, the
+// scene's BV, the luminance of window 0, the target and the HDR curve.
+void writeResult(cam_ae_handle_t *h, AeOutput_t *o) {
+    const AE_EXPOVAL &lo = h->strPlainLongExpo, &sh = h->strPlainShortExpo;
+    o->Shutter = lo.u4SensorUSec;
+    o->SensorGain = lo.u4SensorGain;
+    o->IspGain = lo.u4ISPGain;
+    o->ShutterHDR = sh.u4SensorUSec;
+    o->SensorGainHDR = sh.u4SensorGain;
+    o->IspGainHDR = sh.u4ISPGain;
+    o->i4BVx16384 = h->i4CurBV;
+    o->CurYx10 = h->u4CurYx10[0][h->uCurYSyncIdx];
+    o->AvgYx10 = h->u4AvgYx10[0];
+    o->SceneTargetx10 = h->u4SceneTargetx10;
+    o->IsStable = (LX_CAM_BOOL)h->bStable;
+    o->HistMaxY = h->uRGBHistMaxY;
+    o->AeHdr_Num_BV[0] = h->strAeHdrLut.u2NumOfPoints;
+    for (int i = 0; i < INTP_LUT_MAX_POINTS; ++i) o->AeHdr_Num_BV[1 + i] = (LX_U32)h->strAeHdrLut.i4X[i];
+}
+
 // ---- IQ items -------------------------------------------------------------------
 
 // A bad item keeps the default it would have replaced; it is reported once
@@ -406,22 +426,8 @@ extern "C" AeHandle AeInit(ISP_DBGBUF_HANDLE CfgHandle, AeInitParam_t *init_para
     first(&h->strPlainShortExpo, 30);
 
     if (output_param) {
-        AeOutput_t &o = *output_param;
-        o.Change = 1;
-        o.Shutter = h->strPlainLongExpo.u4SensorUSec;
-        o.SensorGain = h->strPlainLongExpo.u4SensorGain;
-        o.IspGain = h->strPlainLongExpo.u4ISPGain;
-        o.ShutterHDR = h->strPlainShortExpo.u4SensorUSec;
-        o.SensorGainHDR = h->strPlainShortExpo.u4SensorGain;
-        o.IspGainHDR = h->strPlainShortExpo.u4ISPGain;
-        o.i4BVx16384 = h->i4CurBV;
-        o.CurYx10 = h->u4CurYx10[0][h->uCurYSyncIdx];
-        o.AvgYx10 = h->u4AvgYx10[0];
-        o.SceneTargetx10 = h->u4SceneTargetx10;
-        o.IsStable = (LX_CAM_BOOL)h->bStable;
-        o.HistMaxY = h->uRGBHistMaxY;
-        o.AeHdr_Num_BV[0] = h->strAeHdrLut.u2NumOfPoints;
-        for (int i = 0; i < INTP_LUT_MAX_POINTS; ++i) o.AeHdr_Num_BV[1 + i] = (LX_U32)h->strAeHdrLut.i4X[i];
+        output_param->Change = 1;
+        writeResult(h, output_param);
     }
     return h;
 }
@@ -498,27 +504,13 @@ void flickerStep(cam_ae_handle_t *h) {
 }
 
 void writeOutput(cam_ae_handle_t *h, AeOutput_t *o) {
-    const AE_EXPOVAL &lo = h->strPlainLongExpo, &sh = h->strPlainShortExpo;
     o->Change = (!h->pAE_isConverged(h) || h->bForceReCal) ? 1 : 0;
-    o->Shutter = lo.u4SensorUSec;
-    o->SensorGain = lo.u4SensorGain;
-    o->IspGain = lo.u4ISPGain;
-    o->FNx10 = lo.u2Fnx10;
-    o->ShutterHDR = sh.u4SensorUSec;
-    o->SensorGainHDR = sh.u4SensorGain;
-    o->IspGainHDR = sh.u4ISPGain;
-    o->i4BVx16384 = h->i4CurBV;
-    o->CurYx10 = h->u4CurYx10[0][h->uCurYSyncIdx];
-    o->AvgYx10 = h->u4AvgYx10[0];
+    writeResult(h, o);
+    o->FNx10 = h->strPlainLongExpo.u2Fnx10;
     o->CurY1x10 = h->u4CurYx10[1][0];
     o->AvgY1x10 = h->u4AvgYx10[1];
-    o->SceneTargetx10 = h->u4SceneTargetx10;
-    o->IsStable = (LX_CAM_BOOL)h->bStable;
     o->IsReachBoundary = (LX_CAM_BOOL)h->bReachBoundary;
-    o->AeHdr_Num_BV[0] = h->strAeHdrLut.u2NumOfPoints;
-    for (int i = 0; i < INTP_LUT_MAX_POINTS; ++i) o->AeHdr_Num_BV[1 + i] = (LX_U32)h->strAeHdrLut.i4X[i];
     o->DebandFPS = h->u4DebandFPS;
-    o->HistMaxY = h->uRGBHistMaxY;
     o->GMBlendRatio = (LX_U16)(h->strStrategyEx.strInfo.u2GMBlendRatio + 1);
 }
 
