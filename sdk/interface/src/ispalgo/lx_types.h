@@ -11,7 +11,8 @@ typedef int16_t LX_S16;
 typedef int32_t LX_S32;
 typedef int64_t LX_S64;
 
-typedef enum {
+// A fixed underlying type: a record from outside may hold any value here.
+typedef enum : LX_S32 {
     LX_FALSE = 0,
     LX_TRUE = 1,
 } LX_CAM_BOOL;
