@@ -254,7 +254,7 @@ void state_step(Mp4MuxerCtx *ctx) {
         break;
     case State_Mp4_CloseFile:
         finish_file();
-        sync();
+        ctx->flush_fs();
         UserSetPut(UsrBits::RecStatus, 0);
         m.uiVideocnt = m.uiAudiocnt = 0;
         g_Mp4State = State_Mp4_Init;
@@ -413,6 +413,29 @@ void Mp4FileClose(void) {
     UserSetPut(UsrBits::Saveflag, 0);
     UserSetPut(UsrBits::SaveOnOff, 0);
     g_Mp4State = State_Mp4_CloseFile;
+}
+
+void Mp4RequestRecord(int on) {
+    UserSetPut(UsrBits::SaveOnOff, on ? 1 : 0);
+    if (on) {
+        // A stop still waiting for its key frame would end the new file at once.
+        UserSetPut(UsrBits::SaveStop, 0);
+        g_Mp4State = State_Mp4_OpenFile;
+    } else {
+        UserSetPut(UsrBits::SaveStop, 1);
+    }
+}
+
+void Mp4RequestPause(int pause) {
+    if (!UserSetGet(UsrBits::SaveOnOff)) return;
+    UserSetPut(UsrBits::SavePause, pause ? 1 : 0);
+    if (pause) {
+        UserSetPut(UsrBits::RecStatus, 2);
+        g_Mp4State = State_Mp4_Wait;
+    } else {
+        UserSetPut(UsrBits::RecStatus, 1);
+        g_Mp4State = State_Mp4_WriteFile;  // opens a file when none is open
+    }
 }
 
 void Mp4MuxerStep(Mp4MuxerCtx *ctx, int wait_ms) {
