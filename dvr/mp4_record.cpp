@@ -64,11 +64,11 @@ struct Local {
     int64_t nextAudioPts = -1;  // 48 kHz samples
     int64_t frameDur = 3000;    // 90 kHz
     // The slices of one picture arrive as frames with one time stamp: they
-    // are gathered into one sample.
+    // make one sample. The first frame is kept as it came; only a picture of
+    // several slices is copied together.
+    frame_t *pendFrame = nullptr;
     std::vector<uint8_t> pend;
-    uint64_t pendTs = 0;
     int pendKey = 0;
-    bool havePend = false;
     // Bounded waits of one track for the other.
     const frame_t *waitV = nullptr;
     uint64_t waitVSince = 0;
@@ -110,17 +110,24 @@ void side_record(uint8_t type, uint8_t flag, uint32_t size, uint32_t index) {
 }
 
 void write_pending() {
-    if (!L.havePend) return;
-    L.havePend = false;
+    frame_t *f = L.pendFrame;
+    if (!f) return;
+    L.pendFrame = nullptr;
     ST_MP4_STATE &m = g_stMp4[0];
-    if (!m.Mp4FileSave) return;
-    int64_t pts = (int64_t)(L.pendTs - L.baseUs) * 9 / 100;
-    if (L.pendTs < L.baseUs || pts <= L.lastVideoPts) pts = L.lastVideoPts + 1;
-    L.lastVideoPts = pts;
-    Mp4WriterVideo(m.Mp4FileSave, L.pend.data(), (uint32_t)L.pend.size(), pts, L.pendKey);
-    m.u64FileSize += L.pend.size();
-    m.uiVideocnt++;
-    side_record(1, (uint8_t)L.pendKey, (uint32_t)L.pend.size(), m.uiVideocnt);
+    if (m.Mp4FileSave) {
+        const bool one = L.pend.empty();
+        const uint8_t *data = one ? f->p_frame : L.pend.data();
+        const uint32_t size = one ? f->i_frame_size : (uint32_t)L.pend.size();
+        int64_t pts = (int64_t)(f->i_time_stamp - L.baseUs) * 9 / 100;
+        if (f->i_time_stamp < L.baseUs || pts <= L.lastVideoPts) pts = L.lastVideoPts + 1;
+        L.lastVideoPts = pts;
+        Mp4WriterVideo(m.Mp4FileSave, data, size, pts, L.pendKey);
+        m.u64FileSize += size;
+        m.uiVideocnt++;
+        side_record(1, (uint8_t)L.pendKey, size, m.uiVideocnt);
+    }
+    free_frame(&f);
+    L.pend.clear();
 }
 
 void write_audio(const frame_t *a) {
@@ -364,7 +371,9 @@ bool video_step(Mp4MuxerCtx *ctx, frame_t *v, frame_t *a) {
         return true;
     }
     // A further slice of the picture being gathered.
-    if (L.havePend && v->i_time_stamp == L.pendTs && m.ucStartFirstIFrame) {
+    if (L.pendFrame && v->i_time_stamp == L.pendFrame->i_time_stamp && m.ucStartFirstIFrame) {
+        if (L.pend.empty())
+            L.pend.assign(L.pendFrame->p_frame, L.pendFrame->p_frame + L.pendFrame->i_frame_size);
         L.pend.insert(L.pend.end(), v->p_frame, v->p_frame + v->i_frame_size);
         L.pendKey |= v->i_flag ? 1 : 0;
         drop_head(ctx->video);
@@ -413,12 +422,8 @@ bool video_step(Mp4MuxerCtx *ctx, frame_t *v, frame_t *a) {
         L.rebase = false;
         if (cont == 0) L.nextAudioPts = -1;
     }
-    frame_t *f = rtp_take_frame(ctx->video);
-    L.pend.assign(f->p_frame, f->p_frame + f->i_frame_size);
-    L.pendTs = f->i_time_stamp;
-    L.pendKey = f->i_flag ? 1 : 0;
-    L.havePend = true;
-    free_frame(&f);
+    L.pendFrame = rtp_take_frame(ctx->video);
+    L.pendKey = L.pendFrame->i_flag ? 1 : 0;
     return true;
 }
 
@@ -443,7 +448,7 @@ bool audio_step(Mp4MuxerCtx *ctx, frame_t *a, frame_t *v) {
     }
     if (m.ucStartFirstIFrame) {
         // Audio ahead of the video written so far waits for video, bounded.
-        uint64_t videoUpTo = L.havePend ? L.pendTs : g_video_u64pts;
+        uint64_t videoUpTo = L.pendFrame ? L.pendFrame->i_time_stamp : g_video_u64pts;
         if (a->i_time_stamp > videoUpTo && !v) {
             uint64_t t = now_ms();
             if (L.waitA != a) {
@@ -541,6 +546,7 @@ void Mp4MuxerStep(Mp4MuxerCtx *ctx, int wait_ms) {
 
 void Mp4MuxerFlush(Mp4MuxerCtx *) {
     if (g_stMp4[0].Mp4FileSave) finish_file();
+    write_pending();  // nothing open: only releases
 }
 
 void *Mp4Muxer(void *) {

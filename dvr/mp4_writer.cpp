@@ -116,7 +116,9 @@ Mp4Writer *Mp4WriterCreate(const char *path, const Mp4TrackSetup *s) {
     memcpy(a->extradata, s->aacConfig, s->aacConfigLen);
     a->extradata_size = (int)s->aacConfigLen;
 
-    if (avio_open(&w->fc->pb, path, AVIO_FLAG_WRITE) < 0) {
+    // Samples go from the caller's buffer straight to the file, not through
+    // the I/O buffer: one copy less per byte recorded.
+    if (avio_open(&w->fc->pb, path, AVIO_FLAG_WRITE | AVIO_FLAG_DIRECT) < 0) {
         free_writer(w);
         return nullptr;
     }
