@@ -240,6 +240,7 @@ ST_SPS_PPS sets_for_next_file(rtp_s *video) {
 void open_file(Mp4MuxerCtx *ctx) {
     ST_MP4_STATE &m = g_stMp4[0];
     if (m.Mp4FileSave) finish_file();  // a start while recording closes the old file properly
+    L.writeEnable = 0;
     m.uiVideocnt = m.uiAudiocnt = 0;
     m.u64FileSize = 0;
     L.sets = sets_for_next_file(ctx->video);
