@@ -11,6 +11,7 @@ import time
 
 import pytest
 
+import media_probe
 from media_probe import (all_boxes, boxes, decode_errors, find_box, header_times, nal_units, probe_h264,
                          read_side, record_tracks)
 
@@ -227,7 +228,7 @@ def test_profile_change_and_restart_during_a_close_leave_files_that_decode_whole
     for n in names:
         path = os.path.join(b.disk_dir(PART), n)
         assert decode_errors(path) == "", n
-        v = stream(ffprobe(path), "video")
+        v = media_probe.stream(media_probe.ffprobe(path), "video")
         assert (v["width"], v["height"]) == (1920, 1080), n
         assert int(v["nb_frames"]) >= 30, (n, v["nb_frames"])
         profiles.append(v["profile"])

@@ -1,8 +1,5 @@
 // MP4 recording: real H.264 and AAC frames (made with the ffmpeg command
 // line) go through the muxer; the files are judged with ffprobe.
-// Directory entries of large file systems carry 64-bit offsets, which a
-// 32-bit build reads only with large-file calls.
-#define _FILE_OFFSET_BITS 64
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -123,9 +120,6 @@ const Media &media_high() {
     return m;
 }
 
-// Capture time of AAC frame i of a clip that starts at t0 (us).
-uint64_t aac_time(uint64_t t0, uint64_t i) { return t0 + i * 1024 * 1000000 / 48000; }
-
 std::string g_dir;
 char *test_dir() { return g_dir.empty() ? nullptr : g_dir.data(); }
 
@@ -173,9 +167,9 @@ protected:
         uint64_t ai = (uint64_t)((double)from / 30.0 * 46.875);
         for (size_t p = from; p < to && p < m.pictures.size(); ++p) {
             uint64_t ts = t0 + p * 1000000 / 30;
-            while (ai < m.aac.size() && aac_time(t0, ai) <= ts) {
+            while (ai < m.aac.size() && t0 + ai * 1024 * 1000000 / 48000 <= ts) {
                 auto &a = m.aac[ai];
-                add_frame(&audio_, a.data(), (uint32_t)a.size(), FRAME_TYPE_AUDIO, aac_time(t0, ai), 2);
+                add_frame(&audio_, a.data(), (uint32_t)a.size(), FRAME_TYPE_AUDIO, t0 + ai * 1024 * 1000000 / 48000, 2);
                 ++ai;
             }
             for (auto &f : m.pictures[p])
@@ -302,9 +296,9 @@ TEST_F(Mp4, AudioArrivingBeforeTheFirstKeyFrameIsKept) {
     uint64_t ai = 0;
     for (size_t p = 0; p < 70; ++p) {
         uint64_t ts = 1000000 + p * 1000000 / 30;
-        while (aac_time(1000000, ai) <= ts + 60000) {
+        while (1000000 + ai * 1024 * 1000000 / 48000 <= ts + 60000) {
             add_frame(&audio_, m.aac[ai].data(), (uint32_t)m.aac[ai].size(), FRAME_TYPE_AUDIO,
-                      aac_time(1000000, ai), 2);
+                      1000000 + ai * 1024 * 1000000 / 48000, 2);
             ++ai;
         }
         // Before the first picture the muxer sees audio alone for a while.
