@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,12 +28,33 @@ namespace {
 
 constexpr uint8_t kAacConfig[2] = {0x11, 0x90};  // AAC-LC, 48 kHz, stereo
 
+// Held for each change of g_Mp4State together with its status bits, by the
+// host's requests and by the muxer, so that the muxer, back from a long step
+// (creating a file, closing one, the flush after it), moves on only from the
+// state it acted on and never stores over a newer request.
+std::mutex g_stateLock;
+
+// Moves the muxer from `from` to `to`, with `effects` in the same step;
+// false, and nothing done, when a request changed the state meanwhile.
+template <class F>
+bool transition(MP4_STATE from, MP4_STATE to, F effects) {
+    std::lock_guard<std::mutex> g(g_stateLock);
+    if (g_Mp4State.load() != from) return false;
+    effects();
+    g_Mp4State = to;
+    return true;
+}
+bool transition(MP4_STATE from, MP4_STATE to) {
+    return transition(from, to, [] {});
+}
+
 // Muxer-thread state.
 struct Local {
     int writeEnable = 0;
     sps_info_struct sps{};  // kept from one opening to the next
     char tmpName[96] = "";
     char sideName[96] = "";
+    ST_SPS_PPS sets{};  // parameter sets of the open file
     // Time line of the open file: sample times are derived from the frames'
     // own time stamps relative to the file's first key frame.
     bool haveBase = false;
@@ -42,11 +64,11 @@ struct Local {
     int64_t nextAudioPts = -1;  // 48 kHz samples
     int64_t frameDur = 3000;    // 90 kHz
     // The slices of one picture arrive as frames with one time stamp: they
-    // are gathered into one sample.
+    // make one sample. The first frame is kept as it came; only a picture of
+    // several slices is copied together.
+    frame_t *pendFrame = nullptr;
     std::vector<uint8_t> pend;
-    uint64_t pendTs = 0;
     int pendKey = 0;
-    bool havePend = false;
     // Bounded waits of one track for the other.
     const frame_t *waitV = nullptr;
     uint64_t waitVSince = 0;
@@ -88,17 +110,24 @@ void side_record(uint8_t type, uint8_t flag, uint32_t size, uint32_t index) {
 }
 
 void write_pending() {
-    if (!L.havePend) return;
-    L.havePend = false;
+    frame_t *f = L.pendFrame;
+    if (!f) return;
+    L.pendFrame = nullptr;
     ST_MP4_STATE &m = g_stMp4[0];
-    if (!m.Mp4FileSave) return;
-    int64_t pts = (int64_t)(L.pendTs - L.baseUs) * 9 / 100;
-    if (L.pendTs < L.baseUs || pts <= L.lastVideoPts) pts = L.lastVideoPts + 1;
-    L.lastVideoPts = pts;
-    Mp4WriterVideo(m.Mp4FileSave, L.pend.data(), (uint32_t)L.pend.size(), pts, L.pendKey);
-    m.u64FileSize += L.pend.size();
-    m.uiVideocnt++;
-    side_record(1, (uint8_t)L.pendKey, (uint32_t)L.pend.size(), m.uiVideocnt);
+    if (m.Mp4FileSave) {
+        const bool one = L.pend.empty();
+        const uint8_t *data = one ? f->p_frame : L.pend.data();
+        const uint32_t size = one ? f->i_frame_size : (uint32_t)L.pend.size();
+        int64_t pts = (int64_t)(f->i_time_stamp - L.baseUs) * 9 / 100;
+        if (f->i_time_stamp < L.baseUs || pts <= L.lastVideoPts) pts = L.lastVideoPts + 1;
+        L.lastVideoPts = pts;
+        Mp4WriterVideo(m.Mp4FileSave, data, size, pts, L.pendKey);
+        m.u64FileSize += size;
+        m.uiVideocnt++;
+        side_record(1, (uint8_t)L.pendKey, size, m.uiVideocnt);
+    }
+    free_frame(&f);
+    L.pend.clear();
 }
 
 void write_audio(const frame_t *a) {
@@ -112,34 +141,46 @@ void write_audio(const frame_t *a) {
     L.nextAudioPts += 1024;
     m.u64FileSize += a->i_frame_size;
     m.uiAudiocnt++;
-    side_record(2, 1, a->i_frame_size, m.uiAudiocnt);
+    side_record(2, (uint8_t)a->i_flag, a->i_frame_size, m.uiAudiocnt);
 }
 
-void remove_side_file() {
+void remove_side_file(bool keep = false) {
     if (!pMp4TempVideoFile) return;
     fclose(pMp4TempVideoFile);
     pMp4TempVideoFile = nullptr;
+    if (keep) return;
     if (remove(L.sideName) != 0)
         printf("delect %s FAIL! \n", L.sideName);
     else
         printf("delect %s OK . \n", L.sideName);
 }
 
-// Finishes the open recording: index written, final name given, side file gone.
-void finish_file() {
+// Finishes the open recording: index written, final name given, side file
+// gone. A file whose index could not be written keeps its temporary name and
+// its side index, from which it can be recovered, and the host is told.
+// `discard`: a file with no picture in it is removed instead.
+void finish_file(bool discard = false) {
     write_pending();
     ST_MP4_STATE &m = g_stMp4[0];
+    bool keep = false;
     if (m.Mp4FileSave) {
-        Mp4WriterClose(m.Mp4FileSave);
+        int r = Mp4WriterClose(m.Mp4FileSave);
         m.Mp4FileSave = nullptr;
         printf("%s closed \n", L.tmpName);
-        if (rename(L.tmpName, m.Mp4FileName) != 0)
+        if (discard) {
+            remove(L.tmpName);
+        } else if (r != 0) {
+            printf("%s: index not written, kept with its side index\n", L.tmpName);
+            UartSendRecErrorCode(FileWriteFail);
+            keep = true;
+        } else if (rename(L.tmpName, m.Mp4FileName) != 0) {
             printf("delect  FAIL! ");
-        else
+        } else {
             printf("rename %s OK . \n", m.Mp4FileName);
+        }
         g_stUserSet.usRecTimeCnt = 0;
     }
-    remove_side_file();
+    remove_side_file(keep);
     L.haveBase = false;
     L.rebase = false;
     L.lastVideoPts = -1;
@@ -171,42 +212,73 @@ bool make_names(const char *dir) {
     return false;
 }
 
+Mp4Writer *create_mp4(uint8_t ucFileIndex, const char *pFileName, uint32_t width, uint32_t height, uint8_t ucfps,
+                      const ST_SPS_PPS &sp) {
+    if (ucfps == 0) ucfps = 30;
+    g_stMp4[ucFileIndex].ucFrameRate = ucfps;
+    Mp4TrackSetup s{width, height, ucfps, sp.sps, sp.spsLen, sp.pps, sp.ppsLen, kAacConfig, 2};
+    Mp4Writer *w = Mp4WriterCreate(pFileName, &s);
+    if (!w) printf("Open file failed!\n");
+    g_stMp4[ucFileIndex].video = w ? 1 : 0;
+    g_stMp4[ucFileIndex].audio = w ? 2 : 0;
+    return w;
+}
+
+// The parameter sets the next file begins with: those of the first key frame
+// still queued, else the latest stored.
+ST_SPS_PPS sets_for_next_file(rtp_s *video) {
+    ST_SPS_PPS sp;
+    pthread_mutex_lock(&video->mutex);
+    const frame_t *f = video->p_frame_header;
+    while (f && !(f->i_type == FRAME_TYPE_VIDEO && f->i_flag)) f = f->p_next;
+    uint64_t ts = f ? f->i_time_stamp : 0;
+    pthread_mutex_unlock(&video->mutex);
+    if (!f || SpsPpsLoadAt(0, ts, &sp) != 0) SpsPpsLoad(0, &sp);
+    return sp;
+}
+
 void open_file(Mp4MuxerCtx *ctx) {
     ST_MP4_STATE &m = g_stMp4[0];
     if (m.Mp4FileSave) finish_file();  // a start while recording closes the old file properly
+    L.writeEnable = 0;
     m.uiVideocnt = m.uiAudiocnt = 0;
     m.u64FileSize = 0;
-    ST_SPS_PPS sp;
-    SpsPpsLoad(0, &sp);
-    h264_parse_sps(sp.sps, sp.spsLen, &L.sps);
+    L.sets = sets_for_next_file(ctx->video);
+    h264_parse_sps(L.sets.sps, L.sets.spsLen, &L.sps);
     printf("MP4 width = %d  height = %d fps = %d \n", L.sps.width, L.sps.height, L.sps.fps);
     // Without a usable rate the nominal frame length falls back to 30 fps.
     uint8_t fps = (L.sps.fps > 0 && L.sps.fps < 256) ? (uint8_t)L.sps.fps : 30;
+    // The storage table holds still from choosing the directory until the
+    // files are there: a disk being removed is never written to.
+    UsbStorageLock();
     char *dir = ctx->storage_dir ? ctx->storage_dir() : nullptr;
     bool ok = dir && UserSetGet(UsrBits::SdCardStatus) == 2 && make_names(dir);
-    if (ok) m.Mp4FileSave = Sample_CreateMp4(0, L.tmpName, L.sps.width, L.sps.height, fps, 0);
+    if (ok) m.Mp4FileSave = create_mp4(0, L.tmpName, L.sps.width, L.sps.height, fps, L.sets);
+    if (ok && m.Mp4FileSave) pMp4TempVideoFile = fopen(L.sideName, "a+");
+    UsbStorageUnlock();
     if (!ok || !m.Mp4FileSave) {
         UartSendRecErrorCode(RecFileCreatFail);
         // Nothing is being recorded: the host must not read "recording on".
-        UserSetPut(UsrBits::SaveOnOff, 0);
-        UserSetPut(UsrBits::RecStatus, 0);
-        g_Mp4State = State_Mp4_Init;
+        transition(State_Mp4_OpenFile, State_Mp4_Init, [] {
+            UserSetPut(UsrBits::SaveOnOff, 0);
+            UserSetPut(UsrBits::RecStatus, 0);
+        });
         return;
     }
     L.frameDur = 90000 / fps;
-    pMp4TempVideoFile = fopen(L.sideName, "a+");
     if (pMp4TempVideoFile) {
-        fwrite(&sp, 1, sizeof sp, pMp4TempVideoFile);
+        fwrite(&L.sets, 1, sizeof L.sets, pMp4TempVideoFile);
         fflush(pMp4TempVideoFile);
     }
     L.haveBase = false;
     L.rebase = false;
     L.lastVideoPts = -1;
     L.nextAudioPts = -1;
-    UserSetPut(UsrBits::RecStatus, 1);
-    g_Mp4State = State_Mp4_WriteFile;
-    printf("g_Mp4State = State_Mp4_WriteFile ");
-    L.writeEnable = 1;
+    // A pause that came meanwhile keeps the file open and waits.
+    if (transition(State_Mp4_OpenFile, State_Mp4_WriteFile, [] { UserSetPut(UsrBits::RecStatus, 1); })) {
+        printf("g_Mp4State = State_Mp4_WriteFile ");
+        L.writeEnable = 1;
+    }
 }
 
 // The storage went away under an open recording: close what can be closed
@@ -214,8 +286,10 @@ void open_file(Mp4MuxerCtx *ctx) {
 void storage_lost() {
     finish_file();
     UartSendRecErrorCode(RecDiskLoss);
+    std::lock_guard<std::mutex> g(g_stateLock);
     UserSetPut(UsrBits::SaveOnOff, 0);
     UserSetPut(UsrBits::SaveStop, 0);
+    UserSetPut(UsrBits::SavePause, 0);
     UserSetPut(UsrBits::RecStatus, 0);
     g_stMp4[0].ucStartFirstIFrame = 0;
     L.writeEnable = 0;
@@ -224,8 +298,11 @@ void storage_lost() {
 
 void state_step(Mp4MuxerCtx *ctx) {
     ST_MP4_STATE &m = g_stMp4[0];
-    switch (g_Mp4State.load()) {
-    case State_Mp4_Init:
+    const MP4_STATE s = g_Mp4State.load();
+    switch (s) {
+    case State_Mp4_Init: {
+        std::lock_guard<std::mutex> g(g_stateLock);
+        if (g_Mp4State.load() != State_Mp4_Init) break;  // a start came: it is not undone
         g_stUserSet.usRecTimeCnt = 0;
         m.u64FileSize = 0;
         UserSetPut(UsrBits::SaveStop, 0);
@@ -233,6 +310,7 @@ void state_step(Mp4MuxerCtx *ctx) {
         L.writeEnable = 0;
         UserSetPut(UsrBits::Saveflag, 0);
         break;
+    }
     case State_Mp4_Wait:
         if (m.ucStartFirstIFrame) {
             write_pending();
@@ -247,22 +325,29 @@ void state_step(Mp4MuxerCtx *ctx) {
         break;
     case State_Mp4_WriteFile:
         if (!m.Mp4FileSave) {  // resumed with nothing open: open a file
-            g_Mp4State = State_Mp4_OpenFile;
+            transition(State_Mp4_WriteFile, State_Mp4_OpenFile);
             break;
         }
         L.writeEnable = 1;
         break;
     case State_Mp4_CloseFile:
         finish_file();
-        sync();
-        UserSetPut(UsrBits::RecStatus, 0);
+        ctx->flush_fs();
         m.uiVideocnt = m.uiAudiocnt = 0;
-        g_Mp4State = State_Mp4_Init;
+        // A start that came during the close opens the next file at once:
+        // the key frame that ended this one begins it.
+        if (!transition(State_Mp4_CloseFile, State_Mp4_Init, [] { UserSetPut(UsrBits::RecStatus, 0); }))
+            state_step(ctx);
         break;
     default:
-        g_Mp4State = State_Mp4_Wait;
+        transition(s, State_Mp4_Wait);
         break;
     }
+}
+
+bool sets_changed(const frame_t *v) {
+    ST_SPS_PPS now;
+    return SpsPpsLoadAt(0, v->i_time_stamp, &now) == 0 && !SpsPpsSame(&now, &L.sets);
 }
 
 // True while picture `v` must wait: older audio goes first, and audio that
@@ -287,7 +372,9 @@ bool video_step(Mp4MuxerCtx *ctx, frame_t *v, frame_t *a) {
         return true;
     }
     // A further slice of the picture being gathered.
-    if (L.havePend && v->i_time_stamp == L.pendTs && m.ucStartFirstIFrame) {
+    if (L.pendFrame && v->i_time_stamp == L.pendFrame->i_time_stamp && m.ucStartFirstIFrame) {
+        if (L.pend.empty())
+            L.pend.assign(L.pendFrame->p_frame, L.pendFrame->p_frame + L.pendFrame->i_frame_size);
         L.pend.insert(L.pend.end(), v->p_frame, v->p_frame + v->i_frame_size);
         L.pendKey |= v->i_flag ? 1 : 0;
         drop_head(ctx->video);
@@ -296,7 +383,11 @@ bool video_step(Mp4MuxerCtx *ctx, frame_t *v, frame_t *a) {
     // The picture gathered so far is complete; it counts before any check.
     write_pending();
     if (UserSetGet(UsrBits::SdCardStatus) == 2 && v->i_flag) {
-        bool boundary = UserSetGet(UsrBits::SaveStop) || m.u64FileSize > ctx->u64SizeLimit;
+        // A key frame made with other parameter sets than the file's cannot
+        // go into it: the file ends here, as at the size limit.
+        bool newSets = m.Mp4FileSave && sets_changed(v);
+        bool rotate = m.u64FileSize > ctx->u64SizeLimit || newSets;
+        bool boundary = UserSetGet(UsrBits::SaveStop) || rotate;
         // The audio up to the key frame that ends the file belongs to it.
         if (boundary && m.ucStartFirstIFrame && L.haveBase && audio_first(ctx, v, a)) return false;
         if (UserSetGet(UsrBits::SaveStop)) {
@@ -304,12 +395,14 @@ bool video_step(Mp4MuxerCtx *ctx, frame_t *v, frame_t *a) {
             L.writeEnable = 0;
             return true;
         }
-        if (m.u64FileSize > ctx->u64SizeLimit) {
+        if (rotate) {
+            if (newSets) printf("parameter sets changed: next file\n");
             m.ucStartFirstIFrame = 0;
             m.u64FileSize = 0;
             if (m.Mp4FileSave) {
-                finish_file();
-                g_Mp4State = State_Mp4_OpenFile;
+                finish_file(m.uiVideocnt == 0);
+                // Paused meanwhile: the resume opens the next file.
+                transition(State_Mp4_WriteFile, State_Mp4_OpenFile);
             }
             return true;  // this key frame begins the next file
         }
@@ -330,12 +423,8 @@ bool video_step(Mp4MuxerCtx *ctx, frame_t *v, frame_t *a) {
         L.rebase = false;
         if (cont == 0) L.nextAudioPts = -1;
     }
-    frame_t *f = rtp_take_frame(ctx->video);
-    L.pend.assign(f->p_frame, f->p_frame + f->i_frame_size);
-    L.pendTs = f->i_time_stamp;
-    L.pendKey = f->i_flag ? 1 : 0;
-    L.havePend = true;
-    free_frame(&f);
+    L.pendFrame = rtp_take_frame(ctx->video);
+    L.pendKey = L.pendFrame->i_flag ? 1 : 0;
     return true;
 }
 
@@ -360,7 +449,7 @@ bool audio_step(Mp4MuxerCtx *ctx, frame_t *a, frame_t *v) {
     }
     if (m.ucStartFirstIFrame) {
         // Audio ahead of the video written so far waits for video, bounded.
-        uint64_t videoUpTo = L.havePend ? L.pendTs : g_video_u64pts;
+        uint64_t videoUpTo = L.pendFrame ? L.pendFrame->i_time_stamp : g_video_u64pts;
         if (a->i_time_stamp > videoUpTo && !v) {
             uint64_t t = now_ms();
             if (L.waitA != a) {
@@ -395,24 +484,47 @@ Mp4Writer *Sample_CreateMp4(uint8_t ucFileIndex, const char *pFileName, uint32_t
     if (ucFileIndex > 1 || ucChn > 1) return nullptr;
     ST_SPS_PPS sp;
     SpsPpsLoad(ucChn, &sp);
-    if (ucfps == 0) ucfps = 30;
-    g_stMp4[ucFileIndex].ucFrameRate = ucfps;
-    Mp4TrackSetup s{width, height, ucfps, sp.sps, sp.spsLen, sp.pps, sp.ppsLen, kAacConfig, 2};
-    Mp4Writer *w = Mp4WriterCreate(pFileName, &s);
-    if (!w) printf("Open file failed!\n");
-    g_stMp4[ucFileIndex].video = w ? 1 : 0;
-    g_stMp4[ucFileIndex].audio = w ? 2 : 0;
-    return w;
+    return create_mp4(ucFileIndex, pFileName, width, height, ucfps, sp);
 }
 
 void Mp4FileClose(void) {
+    std::lock_guard<std::mutex> g(g_stateLock);
+    // A start that came since the stop was seen cancelled it.
+    if (!UserSetGet(UsrBits::SaveStop)) return;
     printf("ucSaveStop = %d \n", UserSetGet(UsrBits::SaveStop));
     g_stMp4[0].ucStartFirstIFrame = 0;
     UserSetPut(UsrBits::SaveStop, 0);
     UserSetPut(UsrBits::RecStatus, 3);
     UserSetPut(UsrBits::Saveflag, 0);
     UserSetPut(UsrBits::SaveOnOff, 0);
+    UserSetPut(UsrBits::SavePause, 0);  // stopped is no longer paused
     g_Mp4State = State_Mp4_CloseFile;
+}
+
+void Mp4RequestRecord(int on) {
+    std::lock_guard<std::mutex> g(g_stateLock);
+    UserSetPut(UsrBits::SaveOnOff, on ? 1 : 0);
+    if (on) {
+        // A stop still waiting for its key frame would end the new file at once.
+        UserSetPut(UsrBits::SaveStop, 0);
+        UserSetPut(UsrBits::SavePause, 0);
+        g_Mp4State = State_Mp4_OpenFile;
+    } else {
+        UserSetPut(UsrBits::SaveStop, 1);
+    }
+}
+
+void Mp4RequestPause(int pause) {
+    std::lock_guard<std::mutex> g(g_stateLock);
+    if (!UserSetGet(UsrBits::SaveOnOff)) return;
+    UserSetPut(UsrBits::SavePause, pause ? 1 : 0);
+    if (pause) {
+        UserSetPut(UsrBits::RecStatus, 2);
+        g_Mp4State = State_Mp4_Wait;
+    } else {
+        UserSetPut(UsrBits::RecStatus, 1);
+        g_Mp4State = State_Mp4_WriteFile;  // opens a file when none is open
+    }
 }
 
 void Mp4MuxerStep(Mp4MuxerCtx *ctx, int wait_ms) {
@@ -435,6 +547,7 @@ void Mp4MuxerStep(Mp4MuxerCtx *ctx, int wait_ms) {
 
 void Mp4MuxerFlush(Mp4MuxerCtx *) {
     if (g_stMp4[0].Mp4FileSave) finish_file();
+    write_pending();  // nothing open: only releases
 }
 
 void *Mp4Muxer(void *) {

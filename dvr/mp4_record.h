@@ -3,6 +3,7 @@
 #pragma once
 #include <stdint.h>
 #include <stdio.h>
+#include <unistd.h>
 
 #include <atomic>
 
@@ -53,6 +54,10 @@ void *Mp4Muxer(void *p);
 Mp4Writer *Sample_CreateMp4(uint8_t ucFileIndex, const char *pFileName, uint32_t width, uint32_t height,
                             uint8_t ucfps, uint8_t ucChn);
 void Mp4FileClose(void);
+// Host requests (command handler): switch recording on or off (a stop acts
+// at the next key frame), pause or resume while it is switched on.
+void Mp4RequestRecord(int on);
+void Mp4RequestPause(int pause);
 
 // The muxer as an object: its lists, the storage directory source and the
 // size limit (tests lower it).
@@ -65,6 +70,8 @@ struct Mp4MuxerCtx {
     // How long video waits for audio (and audio for video) before it is
     // written anyway, in ms.
     int syncWaitMs = 300;
+    // Flushes the file systems once a recording is closed.
+    void (*flush_fs)(void) = sync;
 };
 // One pass of the muxer loop; blocks up to wait_ms when there is nothing to do.
 void Mp4MuxerStep(Mp4MuxerCtx *ctx, int wait_ms);

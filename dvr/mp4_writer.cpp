@@ -1,7 +1,11 @@
 #include "mp4_writer.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -16,16 +20,71 @@ struct Mp4Writer {
     int64_t lastVideoDts = INT64_MIN;
     int64_t lastAudioDts = INT64_MIN;
     int64_t frameDur = 3000;
+    int fd = -1;
 };
 
 namespace {
 
+constexpr int kIoBuffer = 65536;
+
+// The container's output goes to our own descriptor through a direct I/O
+// context: samples pass from the caller's buffer to the file, not through
+// the I/O buffer, one copy less per byte recorded; headers and the index are
+// buffered as usual.
+int io_write(void *opaque, uint8_t *buf, int size) {
+    const int fd = static_cast<Mp4Writer *>(opaque)->fd;
+    for (int done = 0; done < size;) {
+        ssize_t n = ::write(fd, buf + done, (size_t)(size - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return AVERROR(n < 0 ? errno : EIO);
+        done += (int)n;
+    }
+    return size;
+}
+
+int64_t io_seek(void *opaque, int64_t offset, int whence) {
+    const int fd = static_cast<Mp4Writer *>(opaque)->fd;
+    if (whence & AVSEEK_SIZE) {
+        struct stat64 st;
+        return fstat64(fd, &st) == 0 ? (int64_t)st.st_size : AVERROR(errno);
+    }
+    off64_t r = lseek64(fd, offset, whence & ~AVSEEK_FORCE);
+    return r < 0 ? AVERROR(errno) : (int64_t)r;
+}
+
+bool open_output(Mp4Writer *w, const char *path) {
+    w->fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_LARGEFILE, 0644);
+    uint8_t *buf = w->fd >= 0 ? (uint8_t *)av_malloc(kIoBuffer) : nullptr;
+    AVIOContext *pb = buf ? avio_alloc_context(buf, kIoBuffer, 1, w, nullptr, io_write, io_seek) : nullptr;
+    if (!pb) {
+        av_free(buf);
+        return false;
+    }
+    pb->direct = 1;
+    w->fc->pb = pb;
+    w->fc->flags |= AVFMT_FLAG_CUSTOM_IO;
+    return true;
+}
+
+// Releases the I/O context and the descriptor; 0, or -1 when something
+// written could not reach the file.
+int close_output(Mp4Writer *w) {
+    int r = 0;
+    if (AVIOContext *pb = w->fc ? w->fc->pb : nullptr) {
+        avio_flush(pb);
+        if (pb->error) r = -1;
+        av_freep(&pb->buffer);
+        avio_context_free(&w->fc->pb);
+    }
+    if (w->fd >= 0 && close(w->fd) != 0) r = -1;
+    w->fd = -1;
+    return r;
+}
+
 void free_writer(Mp4Writer *w) {
     if (!w) return;
-    if (w->fc) {
-        if (w->fc->pb) avio_closep(&w->fc->pb);
-        avformat_free_context(w->fc);
-    }
+    close_output(w);
+    if (w->fc) avformat_free_context(w->fc);
     delete w;
 }
 
@@ -116,7 +175,7 @@ Mp4Writer *Mp4WriterCreate(const char *path, const Mp4TrackSetup *s) {
     memcpy(a->extradata, s->aacConfig, s->aacConfigLen);
     a->extradata_size = (int)s->aacConfigLen;
 
-    if (avio_open(&w->fc->pb, path, AVIO_FLAG_WRITE) < 0) {
+    if (!open_output(w, path)) {
         free_writer(w);
         return nullptr;
     }
@@ -149,7 +208,7 @@ int Mp4WriterAudio(Mp4Writer *w, const uint8_t *data, uint32_t size, int64_t pts
 int Mp4WriterClose(Mp4Writer *w) {
     if (!w) return -1;
     int r = av_write_trailer(w->fc);
-    int c = avio_closep(&w->fc->pb);
+    int c = close_output(w);
     avformat_free_context(w->fc);
     w->fc = nullptr;
     delete w;

@@ -94,7 +94,7 @@ int HiApp_VENC_SaveStream(uint8_t u8Chn, MI_VENC_Stream_t *pstStream) {
         }
     }
     // Parameter sets first: a consumer that sees the key frame finds them.
-    if ((sps || pps) && SpsPpsStore(u8Chn, sps, spsLen, pps, ppsLen) != 0)
+    if ((sps || pps) && SpsPpsStore(u8Chn, sps, spsLen, pps, ppsLen, pack->u64PTS) != 0)
         printf("chn %d parameter sets too long (sps %u, pps %u), kept the previous ones\n", (int)u8Chn,
                (unsigned)spsLen, (unsigned)ppsLen);
 

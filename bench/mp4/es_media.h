@@ -40,13 +40,15 @@ inline bool run(const std::string &cmd) { return system(cmd.c_str()) == 0; }
 inline bool make(Media &m, const std::string &dir, int width, int height, int kbps, int seconds) {
     mkdir(dir.c_str(), 0755);
     char tag[64];
-    snprintf(tag, sizeof tag, "%dx%d_%dk_%ds", width, height, kbps, seconds);
+    snprintf(tag, sizeof tag, "%dx%d_%dk_%ds_cfr", width, height, kbps, seconds);
     m.h264 = dir + "/v_" + tag + ".h264";
     m.aac = dir + "/a_" + std::to_string(seconds) + "s.aac";
     struct stat st;
     if (stat(m.h264.c_str(), &st) != 0 &&
         !run("ffmpeg -v error -y -f lavfi -i testsrc2=size=" + std::to_string(width) + "x" + std::to_string(height) +
-             ":rate=30 -t " + std::to_string(seconds) + " -c:v libx264 -preset veryfast -bf 0 -g 30 -b:v " +
+             ":rate=30 -t " + std::to_string(seconds) +
+             // A constant rate marked in the SPS, read as 30 fps as the board's stream is.
+             " -c:v libx264 -preset veryfast -x264-params force-cfr=1 -bf 0 -g 30 -b:v " +
              std::to_string(kbps) + "k -maxrate " + std::to_string(kbps) + "k -bufsize " + std::to_string(kbps) +
              "k -pix_fmt yuv420p -f h264 " + m.h264))
         return false;

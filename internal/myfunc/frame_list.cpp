@@ -46,6 +46,9 @@ int remaining_ms(int64_t deadline) {
 int rtp_init(rtp_s* p_rtp) {
     if (!p_rtp) return -1;
     p_rtp->i_buf_num.store(0);
+    p_rtp->b_wait_key = false;
+    p_rtp->i_drop_stamp = 0;
+    p_rtp->i_dropped = 0;
     p_rtp->p_frame_buf = nullptr;
     p_rtp->p_frame_header = nullptr;
     pthread_mutex_init(&p_rtp->mutex, nullptr);
@@ -71,18 +74,49 @@ frame_t* new_frame(const void* p_frame_data, uint32_t i_size, int32_t i_type, ui
     return f;
 }
 
+namespace {
+
+// Whether a frame of this kind is dropped: the list is full, or it is video
+// after a lost video frame and before the next key frame. Under the mutex.
+bool drop_frame(rtp_s* p_rtp, bool full, int32_t i_type, uint64_t i_stamp, int32_t i_flag) {
+    const bool video = i_type == FRAME_TYPE_VIDEO;
+    bool drop = full;
+    if (!drop && video && p_rtp->b_wait_key)
+        drop = !i_flag || i_stamp == p_rtp->i_drop_stamp;  // a further slice of the lost picture
+    if (drop) {
+        p_rtp->i_dropped++;
+        if (video && !p_rtp->b_wait_key) {
+            p_rtp->b_wait_key = true;
+            p_rtp->i_drop_stamp = i_stamp;
+        }
+        return true;
+    }
+    if (video) p_rtp->b_wait_key = false;
+    if (p_rtp->i_dropped && !p_rtp->b_wait_key) {
+        printf("frame list full: %u frames dropped\n", p_rtp->i_dropped);
+        p_rtp->i_dropped = 0;
+    }
+    return false;
+}
+
+}  // namespace
+
 int add_frame(rtp_s* p_rtp, const void* p_frame, uint32_t i_size, int32_t i_type, uint64_t i_stamp,
               int32_t i_flag) {
     if (!p_rtp) return 0;
-    // Cheap early drop for a full list; the exact check is under the lock.
-    if (p_rtp->i_buf_num.load(std::memory_order_relaxed) > RTP_MAX_FRAMES) return 0;
     // Allocate and copy outside the lock: the consumer is not held up by it.
-    frame_t* f = new_frame(p_frame, i_size, i_type, i_stamp);
-    if (!f) return 0;
-    f->i_flag = i_flag;
+    frame_t* f = nullptr;
+    if (p_rtp->i_buf_num.load(std::memory_order_relaxed) <= RTP_MAX_FRAMES) {
+        f = new_frame(p_frame, i_size, i_type, i_stamp);
+        if (!f) return 0;
+        f->i_flag = i_flag;
+    } else if (!p_frame || i_size == 0) {
+        return 0;
+    }
 
     pthread_mutex_lock(&p_rtp->mutex);
-    if (p_rtp->i_buf_num.load(std::memory_order_relaxed) > RTP_MAX_FRAMES) {
+    const bool full = !f || p_rtp->i_buf_num.load(std::memory_order_relaxed) > RTP_MAX_FRAMES;
+    if (drop_frame(p_rtp, full, i_type, i_stamp, i_flag)) {
         pthread_mutex_unlock(&p_rtp->mutex);
         free_frame(&f);
         return 0;

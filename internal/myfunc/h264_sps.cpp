@@ -63,13 +63,13 @@ void vui_para_parse(sps_bit_stream *bs, sps_info_struct *info) {
     if (u(bs, 1)) {                // timing_info_present_flag
         uint32_t num_units_in_tick = u(bs, 32);
         uint32_t time_scale = u(bs, 32);
-        u(bs, 1);  // fixed_frame_rate_flag
-        // A frame lasts two ticks whether or not the rate is fixed; encoders
-        // that leave the flag clear would otherwise read at double rate.
+        uint32_t fixed_frame_rate_flag = u(bs, 1);
+        // A fixed rate counts two ticks a frame; the recorder's own encoder
+        // is set up with tick 1, time scale = rate and the flag clear.
         // A tick of 0 gives no rate: keep what the caller had.
         if (!bs->overrun && num_units_in_tick != 0) {
             uint32_t fps = (uint32_t)((float)time_scale / (float)num_units_in_tick);
-            info->fps = fps >> 1;
+            info->fps = fixed_frame_rate_flag ? fps >> 1 : fps;
         }
     }
     uint32_t nal_hrd = u(bs, 1);
@@ -247,9 +247,26 @@ ST_SPS_PPS stSpsPps[2];
 
 namespace {
 pthread_mutex_t g_spsLock = PTHREAD_MUTEX_INITIALIZER;
-}
 
-int SpsPpsStore(int chn, const uint8_t *sps, uint32_t spsLen, const uint8_t *pps, uint32_t ppsLen) {
+// Recent parameter sets of each channel with the time stamp of the key frame
+// that brought them, newest last.
+struct SetsFrom {
+    ST_SPS_PPS sets;
+    uint64_t pts;
+};
+constexpr int kHistory = 8;
+SetsFrom g_history[2][kHistory];
+int g_historyLen[2];
+
+bool same_sets(const ST_SPS_PPS &a, const ST_SPS_PPS &b) {
+    return a.spsLen == b.spsLen && a.ppsLen == b.ppsLen && memcmp(a.sps, b.sps, a.spsLen) == 0 &&
+           memcmp(a.pps, b.pps, a.ppsLen) == 0;
+}
+}  // namespace
+
+int SpsPpsSame(const ST_SPS_PPS *a, const ST_SPS_PPS *b) { return same_sets(*a, *b) ? 1 : 0; }
+
+int SpsPpsStore(int chn, const uint8_t *sps, uint32_t spsLen, const uint8_t *pps, uint32_t ppsLen, uint64_t pts) {
     if (chn < 0 || chn > 1 || spsLen > sizeof stSpsPps[0].sps || ppsLen > sizeof stSpsPps[0].pps) return -1;
     pthread_mutex_lock(&g_spsLock);
     if (sps) {
@@ -260,6 +277,16 @@ int SpsPpsStore(int chn, const uint8_t *sps, uint32_t spsLen, const uint8_t *pps
         memcpy(stSpsPps[chn].pps, pps, ppsLen);
         stSpsPps[chn].ppsLen = (uint8_t)ppsLen;
     }
+    int &n = g_historyLen[chn];
+    SetsFrom *h = g_history[chn];
+    if (n > 0 && pts < h[n - 1].pts) n = 0;  // the clock started again: older entries say nothing
+    if (n == 0 || !same_sets(h[n - 1].sets, stSpsPps[chn])) {
+        if (n == kHistory) {
+            memmove(h, h + 1, sizeof h[0] * (kHistory - 1));
+            --n;
+        }
+        h[n++] = SetsFrom{stSpsPps[chn], pts};
+    }
     pthread_mutex_unlock(&g_spsLock);
     return 0;
 }
@@ -269,4 +296,14 @@ void SpsPpsLoad(int chn, ST_SPS_PPS *out) {
     pthread_mutex_lock(&g_spsLock);
     *out = stSpsPps[chn];
     pthread_mutex_unlock(&g_spsLock);
+}
+
+int SpsPpsLoadAt(int chn, uint64_t pts, ST_SPS_PPS *out) {
+    if (chn < 0 || chn > 1 || !out) return -1;
+    pthread_mutex_lock(&g_spsLock);
+    int n = g_historyLen[chn], i = n - 1;
+    while (i > 0 && g_history[chn][i].pts > pts) --i;
+    if (n > 0) *out = g_history[chn][i].sets;
+    pthread_mutex_unlock(&g_spsLock);
+    return n > 0 ? 0 : -1;
 }

@@ -49,6 +49,14 @@ extern ST_SPS_PPS stSpsPps[2];
 
 // The stream thread writes a channel's parameter sets while the muxer and the
 // publisher read them: go through these so nobody sees half an update.
-// Store refuses (returns -1) a set longer than its room; 0 otherwise.
-int SpsPpsStore(int chn, const uint8_t *sps, uint32_t spsLen, const uint8_t *pps, uint32_t ppsLen);
+// Store refuses (returns -1) a set longer than its room; 0 otherwise. `pts`
+// is the time stamp of the key frame that brought them.
+int SpsPpsStore(int chn, const uint8_t *sps, uint32_t spsLen, const uint8_t *pps, uint32_t ppsLen,
+                uint64_t pts = 0);
 void SpsPpsLoad(int chn, ST_SPS_PPS *out);
+// The sets a key frame of time stamp `pts` was made with, for a consumer that
+// lags behind the stream thread (the oldest known for an older frame);
+// -1 when none were stored yet.
+int SpsPpsLoadAt(int chn, uint64_t pts, ST_SPS_PPS *out);
+// 1 when both hold the same parameter sets.
+int SpsPpsSame(const ST_SPS_PPS *a, const ST_SPS_PPS *b);

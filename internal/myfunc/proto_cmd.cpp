@@ -307,15 +307,8 @@ u16 ProtoRecvBagHandle(u8 *pucData) {
             out = ReturnErrCode(p, (u8)r);
             break;
         }
-        UserSetPut(UsrBits::SaveOnOff, p[0] & 1);
+        Mp4RequestRecord(p[0] & 1);
         printf("g_stUserSet.ucSaveOnOff = %d\n", p[0] & 1);
-        if (p[0] & 1) {
-            // A stop still waiting for its key frame would end the new file at once.
-            UserSetPut(UsrBits::SaveStop, 0);
-            g_Mp4State = State_Mp4_OpenFile;
-        } else {
-            UserSetPut(UsrBits::SaveStop, 1);
-        }
         out = ReturnErrCode(p, NoErr);
         break;
     }
@@ -333,16 +326,7 @@ u16 ProtoRecvBagHandle(u8 *pucData) {
         out = ReturnErrCode(p, NoErr);
         break;
     case 101:
-        if (UserSetGet(UsrBits::SaveOnOff)) {
-            UserSetPut(UsrBits::SavePause, p[0] & 1);
-            if (p[0] & 1) {
-                UserSetPut(UsrBits::RecStatus, 2);
-                g_Mp4State = State_Mp4_Wait;
-            } else {
-                UserSetPut(UsrBits::RecStatus, 1);
-                g_Mp4State = State_Mp4_WriteFile;  // opens a file when none is open
-            }
-        }
+        Mp4RequestPause(p[0] & 1);
         out = ReturnErrCode(p, NoErr);
         break;
     case 102:

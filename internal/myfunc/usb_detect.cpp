@@ -76,6 +76,10 @@ int OpenSdCard(const char *node) {
     return 1;
 }
 
+static pthread_mutex_t s_tableLock = PTHREAD_MUTEX_INITIALIZER;
+void UsbStorageLock(void) { pthread_mutex_lock(&s_tableLock); }
+void UsbStorageUnlock(void) { pthread_mutex_unlock(&s_tableLock); }
+
 static tagDevParam_T *SelectedSlot(void) {
     return &g_devinfo.dev[UserSetGet(UsrBits::SdCardSel) % USB_DEV_MAX];
 }
@@ -84,11 +88,13 @@ static tagDevParam_T *SelectedSlot(void) {
 // mounted file system: a mount script that failed leaves a plain directory on
 // the root file system, which must never be offered for recording.
 static int SelectedMountPoint(char *out, size_t len) {
+    char node[sizeof(g_devinfo.dev[0].ucDevPath)];
+    UsbStorageLock();
     tagDevParam_T *d = SelectedSlot();
-    char node[sizeof(d->ucDevPath)];
     memcpy(node, d->ucDevPath, sizeof(node));
     node[sizeof(node) - 1] = 0;
     snprintf(out, len, "%s", d->ucMountPath);
+    UsbStorageUnlock();
     if (!OpenSdCard(node)) return 2;
     if (!UsbIsMountPoint(out)) {
         printf("%s is not mounted\n", out);
@@ -112,7 +118,10 @@ int GetSDcardInfo_New(u32 *total, u32 *freemb, u32 *used) {
     return 0;
 }
 
-char *CheckSdx(void) { return SelectedSlot()->ucMountPath; }
+char *CheckSdx(void) {
+    char *mp = SelectedSlot()->ucMountPath;
+    return mp[0] && UsbIsMountPoint(mp) ? mp : nullptr;
+}
 
 // ---- files and commands ------------------------------------------------------
 
@@ -232,10 +241,12 @@ static void FormSlotPaths(tagDevParam_T *d, const char *devname, bool sd) {
 }
 
 void DevDiskXInit(void) {
+    UsbStorageLock();
     memset(&g_devinfo, 0, sizeof(g_devinfo));
     tagDevParam_T *sd = &g_devinfo.dev[USB_SLOT_SD];
     snprintf(sd->devname, sizeof(sd->devname), "mmcblk0");
     FormSlotPaths(sd, sd->devname, true);
+    UsbStorageUnlock();
 }
 
 static void RunScript(const char *script, const char *name) {
@@ -245,21 +256,30 @@ static void RunScript(const char *script, const char *name) {
     MyExecCmd(cmd);
 }
 
+// The slot is filled once its disk is mounted, and emptied before the disk is
+// unmounted: a reader under the table lock never gets a path being released.
 static void SlotInsert(int slot, const tagDevParam_T *disk, const char *msg) {
-    tagDevParam_T *d = &g_devinfo.dev[slot];
     printf("%s\r\n", msg);
-    *d = *disk;
-    RunScript("./insert.sh", d->devname);
-    d->ucMount = 1;
-    FormSlotPaths(d, d->devname, false);
-    if (!UsbIsMountPoint(d->ucMountPath)) printf("mount of %s failed\n", d->ucMountPath);
+    tagDevParam_T filled = *disk;
+    RunScript("./insert.sh", filled.devname);
+    filled.ucMount = 1;
+    FormSlotPaths(&filled, filled.devname, false);
+    if (!UsbIsMountPoint(filled.ucMountPath)) printf("mount of %s failed\n", filled.ucMountPath);
+    UsbStorageLock();
+    g_devinfo.dev[slot] = filled;
+    UsbStorageUnlock();
 }
 
 static void SlotRemove(int slot, const char *msg) {
     tagDevParam_T *d = &g_devinfo.dev[slot];
     printf("%s\r\n", msg);
-    RunScript("./remove.sh", d->devname);
+    char name[sizeof(d->devname)];
+    memcpy(name, d->devname, sizeof(name));
+    name[sizeof(name) - 1] = 0;
+    UsbStorageLock();
     memset(d, 0, sizeof(*d));
+    UsbStorageUnlock();
+    RunScript("./remove.sh", name);
 }
 
 int UsbDetectPoll(void) {

@@ -56,7 +56,14 @@ int UsbDetectPoll(void);
 // Reads a filtered partition list into a zeroed table; -1 if it does not open.
 int UsbParsePartitions(const char *file, tagDevinfo_T *out);
 
+// Mount point of the selected slot to record to, or nullptr when no file
+// system is mounted there (a removed disk, a failed mount: never the root
+// file system). Call with the storage table locked, and keep it locked until
+// the files are created there.
 char *CheckSdx(void);
+// The storage thread changes the table only under this lock.
+void UsbStorageLock(void);
+void UsbStorageUnlock(void);
 int OpenSdCard(const char *node);
 int GetSDcardInfo(u32 *value, int kind);
 int GetSDcardInfo_New(u32 *total, u32 *freemb, u32 *used);

@@ -121,6 +121,11 @@ vbvenc::CodecConfig codec_config(const Chn &c) {
     }
     k.cabac = k.profile != 0 && c.entropy.u32EntropyEncModeI != 0;
     k.full_range = c.vui.stVuiVideoSignal.u8VideoFullRangeFlag != 0;
+    const MI_VENC_VuiH264TimeInfo_t &t = c.vui.stVuiTimeInfo;
+    k.timing = t.u8TimingInfoPresentFlag != 0;
+    k.num_units_in_tick = t.u32NumUnitsInTick;
+    k.time_scale = t.u32TimeScale;
+    k.fixed_rate = t.u8FixedFrameRateFlag != 0;
     if (c.vui.stVuiAspectRatio.u8AspectRatioInfoPresentFlag) {
         k.sar_w = c.vui.stVuiAspectRatio.u16SarWidth;
         k.sar_h = c.vui.stVuiAspectRatio.u16SarHeight;
@@ -455,8 +460,7 @@ public:
                 a->stVui = c->vui;
                 return 0;
             }
-            // Timing in the SPS always follows the channel's frame rate; the
-            // record is kept so that it reads back as set.
+            // Written into the SPS as given, as the chip does.
             c->vui = a->stVui;
             c->cfg_gen++;
             return 0;

@@ -26,6 +26,53 @@ void put_nal(std::vector<uint8_t> *au, const uint8_t *nal, size_t len) {
     au->insert(au->end(), nal, nal + len);
 }
 
+class BitWriter {
+public:
+    void bits(uint32_t v, int n) {
+        for (int i = n - 1; i >= 0; i--) bit((v >> i) & 1);
+    }
+    void bit(uint32_t b) {
+        cur_ = (uint8_t)(cur_ << 1 | (b & 1));
+        if (++nb_ == 8) {
+            out_.push_back(cur_);
+            cur_ = 0;
+            nb_ = 0;
+        }
+    }
+    void ue(uint32_t v) {
+        uint32_t x = v + 1;
+        int len = 0;
+        for (uint32_t t = x; t > 1; t >>= 1) len++;
+        bits(0, len);
+        bits(x, len + 1);
+    }
+    std::vector<uint8_t> rbsp_trailing() {
+        bit(1);
+        while (nb_) bit(0);
+        return out_;
+    }
+
+private:
+    std::vector<uint8_t> out_;
+    uint8_t cur_ = 0;
+    int nb_ = 0;
+};
+
+// Inserts emulation-prevention bytes.
+std::vector<uint8_t> escape(const std::vector<uint8_t> &rbsp) {
+    std::vector<uint8_t> o;
+    int zeros = 0;
+    for (uint8_t b : rbsp) {
+        if (zeros >= 2 && b <= 3) {
+            o.push_back(3);
+            zeros = 0;
+        }
+        o.push_back(b);
+        zeros = b == 0 ? zeros + 1 : 0;
+    }
+    return o;
+}
+
 }  // namespace
 
 bool to_i420(const vb::Picture &pic, uint32_t w, uint32_t h, std::vector<uint8_t> *out) {
@@ -77,6 +124,162 @@ bool to_i420(const vb::Picture &pic, uint32_t w, uint32_t h, std::vector<uint8_t
 #if defined(VB_HAVE_X264)
 
 namespace {
+
+class BitReader {
+public:
+    explicit BitReader(const std::vector<uint8_t> &d) : d_(d) {}
+    uint32_t bit() {
+        if (pos_ >= d_.size() * 8) {
+            over_ = true;
+            return 0;
+        }
+        uint32_t b = (d_[pos_ / 8] >> (7 - pos_ % 8)) & 1;
+        pos_++;
+        return b;
+    }
+    uint32_t bits(int n) {
+        uint32_t v = 0;
+        while (n-- > 0) v = v << 1 | bit();
+        return v;
+    }
+    uint32_t ue() {
+        int zeros = 0;
+        while (!bit()) {
+            if (over_ || ++zeros > 31) {
+                over_ = true;
+                return 0;
+            }
+        }
+        return (uint32_t)((1ull << zeros) - 1) + bits(zeros);
+    }
+    size_t pos() const { return pos_; }
+    bool over() const { return over_; }
+
+private:
+    const std::vector<uint8_t> &d_;
+    size_t pos_ = 0;
+    bool over_ = false;
+};
+
+// Reads a syntax element and writes it unchanged.
+struct Copier {
+    BitReader &r;
+    BitWriter &w;
+    uint32_t u(int n) {
+        uint32_t v = r.bits(n);
+        w.bits(v, n);
+        return v;
+    }
+    uint32_t ue() {
+        uint32_t v = r.ue();
+        w.ue(v);
+        return v;
+    }
+    int32_t se() {
+        uint32_t k = ue();
+        return (k & 1) ? (int32_t)((k + 1) / 2) : -(int32_t)(k / 2);
+    }
+};
+
+// The SPS `nal` (header byte first, escaped) with its VUI timing replaced by
+// the channel's; false when it cannot be read (it is then kept as it is).
+bool sps_with_timing(const uint8_t *nal, size_t len, const CodecConfig &cfg, std::vector<uint8_t> *out) {
+    std::vector<uint8_t> rbsp;
+    int zeros = 0;
+    for (size_t i = 1; i < len; i++) {
+        if (zeros >= 2 && nal[i] == 3) {
+            zeros = 0;
+            continue;
+        }
+        zeros = nal[i] == 0 ? zeros + 1 : 0;
+        rbsp.push_back(nal[i]);
+    }
+    size_t stop = rbsp.size() * 8;  // the rbsp stop bit: the last 1
+    while (stop > 0 && !((rbsp[(stop - 1) / 8] >> (7 - (stop - 1) % 8)) & 1)) stop--;
+    if (stop == 0) return false;
+    stop--;
+    BitReader r(rbsp);
+    BitWriter w;
+    Copier c{r, w};
+    uint32_t profile = c.u(8);
+    c.u(16);  // constraint flags, level
+    c.ue();   // sps id
+    switch (profile) {
+    case 100: case 110: case 122: case 244: case 44: case 83: case 86: case 118: case 128: case 138: case 139:
+    case 134: case 135: {
+        uint32_t chroma = c.ue();
+        if (chroma == 3) c.u(1);
+        c.ue();
+        c.ue();
+        c.u(1);
+        if (c.u(1)) {  // scaling matrices
+            for (int i = 0; i < (chroma == 3 ? 12 : 8); i++) {
+                if (!c.u(1)) continue;
+                int last = 8, next = 8;
+                for (int j = 0; j < (i < 6 ? 16 : 64) && !r.over(); j++) {
+                    if (next) next = (last + c.se() + 256) % 256;
+                    last = next ? next : last;
+                }
+            }
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    c.ue();  // log2_max_frame_num_minus4
+    uint32_t poc = c.ue();
+    if (poc == 0) {
+        c.ue();
+    } else if (poc == 1) {
+        c.u(1);
+        c.se();
+        c.se();
+        for (uint32_t n = c.ue(); n > 0 && !r.over(); n--) c.se();
+    }
+    c.ue();  // max_num_ref_frames
+    c.u(1);
+    c.ue();  // size in macroblocks
+    c.ue();
+    if (!c.u(1)) c.u(1);  // frame_mbs_only, mb_adaptive_frame_field
+    c.u(1);
+    if (c.u(1))  // cropping
+        for (int i = 0; i < 4; i++) c.ue();
+    bool vui = r.bit();
+    w.bit(1);
+    if (vui) {
+        if (c.u(1) && c.u(8) == 255) c.u(32);  // aspect ratio, extended SAR
+        if (c.u(1)) c.u(1);                    // overscan
+        if (c.u(1)) {                          // video signal, colour description
+            c.u(4);
+            if (c.u(1)) c.u(24);
+        }
+        if (c.u(1)) {  // chroma location
+            c.ue();
+            c.ue();
+        }
+        if (r.bit()) {  // the encoder's own timing goes
+            r.bits(32);
+            r.bits(32);
+            r.bit();
+        }
+    } else {
+        w.bits(0, 4);
+    }
+    w.bit(cfg.timing);
+    if (cfg.timing) {
+        w.bits(cfg.num_units_in_tick, 32);
+        w.bits(cfg.time_scale, 32);
+        w.bit(cfg.fixed_rate);
+    }
+    if (!vui) w.bits(0, 4);                    // no HRD, picture structure or restrictions
+    while (r.pos() < stop && !r.over()) w.bit(r.bit());  // HRD and the rest as they were
+    if (r.over() || r.pos() != stop) return false;
+    out->assign(nal, nal + 1);
+    std::vector<uint8_t> e = escape(w.rbsp_trailing());
+    out->insert(out->end(), e.begin(), e.end());
+    return true;
+}
 
 class X264Codec : public Codec {
 public:
@@ -214,7 +417,10 @@ public:
             int t = d[sc] & 0x1f;
             if (t != 1 && t != 5 && t != 7 && t != 8) continue;  // no SEI, AUD, filler
             size_t at = out->au.size() + 4;
-            put_nal(&out->au, d + sc, len - sc);
+            if (t == 7 && sps_with_timing(d + sc, len - sc, cfg_, &sps_))
+                put_nal(&out->au, sps_.data(), sps_.size());
+            else
+                put_nal(&out->au, d + sc, len - sc);
             if (t == 7 && relabel_main_ && out->au.size() > at + 2) {
                 out->au[at + 1] = 77;    // profile_idc Main
                 out->au[at + 2] &= 0x7f;  // constraint_set0 off: not a baseline claim
@@ -232,7 +438,7 @@ private:
     CodecConfig cfg_;
     x264_t *enc_ = nullptr;
     x264_picture_t in_;
-    std::vector<uint8_t> scratch_;
+    std::vector<uint8_t> scratch_, sps_;
     int64_t frame_ = 0;
     bool relabel_main_ = false;
 };
@@ -245,53 +451,6 @@ const char *codec_name() { return "x264 ultrafast/zerolatency, 1 thread, no B-fr
 #else  // !VB_HAVE_X264
 
 namespace {
-
-class BitWriter {
-public:
-    void bits(uint32_t v, int n) {
-        for (int i = n - 1; i >= 0; i--) bit((v >> i) & 1);
-    }
-    void bit(uint32_t b) {
-        cur_ = (uint8_t)(cur_ << 1 | (b & 1));
-        if (++nb_ == 8) {
-            out_.push_back(cur_);
-            cur_ = 0;
-            nb_ = 0;
-        }
-    }
-    void ue(uint32_t v) {
-        uint32_t x = v + 1;
-        int len = 0;
-        for (uint32_t t = x; t > 1; t >>= 1) len++;
-        bits(0, len);
-        bits(x, len + 1);
-    }
-    std::vector<uint8_t> rbsp_trailing() {
-        bit(1);
-        while (nb_) bit(0);
-        return out_;
-    }
-
-private:
-    std::vector<uint8_t> out_;
-    uint8_t cur_ = 0;
-    int nb_ = 0;
-};
-
-// Inserts emulation-prevention bytes.
-std::vector<uint8_t> escape(const std::vector<uint8_t> &rbsp) {
-    std::vector<uint8_t> o;
-    int zeros = 0;
-    for (uint8_t b : rbsp) {
-        if (zeros >= 2 && b <= 3) {
-            o.push_back(3);
-            zeros = 0;
-        }
-        o.push_back(b);
-        zeros = b == 0 ? zeros + 1 : 0;
-    }
-    return o;
-}
 
 constexpr int kFrameNumBits = 8;  // frame_num runs 0..255 from each IDR
 
@@ -339,10 +498,12 @@ public:
         w.bit(0);  // overscan
         w.bit(0);  // video signal
         w.bit(0);  // chroma loc
-        w.bit(1);  // timing
-        w.bits(cfg.fps_den, 32);
-        w.bits(cfg.fps_num * 2, 32);
-        w.bit(1);  // fixed frame rate
+        w.bit(cfg.timing);
+        if (cfg.timing) {
+            w.bits(cfg.num_units_in_tick, 32);
+            w.bits(cfg.time_scale, 32);
+            w.bit(cfg.fixed_rate);
+        }
         w.bit(0);
         w.bit(0);
         w.bit(0);  // pic struct

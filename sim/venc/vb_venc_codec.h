@@ -26,6 +26,10 @@ struct CodecConfig {
     bool cabac = false;
     bool full_range = false;
     uint16_t sar_w = 0, sar_h = 0;
+    // VUI timing the SPS carries: what the host set, as the chip writes it.
+    bool timing = true;
+    uint32_t num_units_in_tick = 1, time_scale = 30;
+    bool fixed_rate = false;
     bool operator==(const CodecConfig &) const = default;
 };
 

@@ -10,9 +10,24 @@
 #include "mp4_record.h"
 #include "rtmp_link.h"
 #include "st_pipeline.h"
+#include "user_setting.h"
 
 std::atomic<MP4_STATE> g_Mp4State{State_Mp4_Init};
 FuzzCalls g_fuzzCalls;
+
+// The muxer's request entry points: the state the host's request leaves.
+void Mp4RequestRecord(int on) {
+    UserSetPut(UsrBits::SaveOnOff, on ? 1 : 0);
+    UserSetPut(UsrBits::SaveStop, on ? 0 : 1);
+    if (on) g_Mp4State = State_Mp4_OpenFile;
+}
+
+void Mp4RequestPause(int pause) {
+    if (!UserSetGet(UsrBits::SaveOnOff)) return;
+    UserSetPut(UsrBits::SavePause, pause ? 1 : 0);
+    UserSetPut(UsrBits::RecStatus, pause ? 2 : 1);
+    g_Mp4State = pause ? State_Mp4_Wait : State_Mp4_WriteFile;
+}
 
 MI_S32 VencSetRcParam(MI_U32 u32Chn) {
     // Only two encoder streams exist; the handler must refuse the rest itself.

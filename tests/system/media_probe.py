@@ -44,12 +44,18 @@ def record_tracks(path):
     return v, a, packet_times(info, v["index"]), packet_times(info, a["index"])
 
 
+# Decoded frames keep their own time stamps: the recorder's SPS timing (one
+# tick a frame, rate not fixed) reads as half the rate to ffmpeg, which would
+# otherwise put two frames on one output tick wherever a picture is missing.
+PASS_TIMES = ["-fps_mode", "passthrough", "-enc_time_base", "-1"]
+
+
 def decode_errors(path, seconds=None, extra=()):
     """What ffmpeg reports while decoding the file (empty when it decodes cleanly)."""
     argv = ["ffmpeg", "-v", "error", "-nostdin", "-i", path]
     if seconds:
         argv += ["-t", str(seconds)]
-    argv += list(extra) + ["-f", "null", "-"]
+    argv += list(extra) + PASS_TIMES + ["-f", "null", "-"]
     p = subprocess.run(argv, capture_output=True, text=True, timeout=120)
     return p.stderr.strip() if p.returncode == 0 else "exit %d: %s" % (p.returncode, p.stderr.strip())
 

@@ -1,7 +1,9 @@
 """MP4 recording on the virtual board, switched on and off from the serial
 cable as the host does (command 96), judged from the SD card's files: a
-minute's recording read by ffprobe, and a recording cut short by a killed
-program, whose ".tmp" file and side index must agree sample by sample."""
+minute's recording read by ffprobe, a recording cut short by a killed
+program, whose ".tmp" file and side index must agree sample by sample, and
+recordings across a profile change and a restart while a close is pending,
+which must each decode whole."""
 import os
 import re
 import signal
@@ -9,6 +11,7 @@ import time
 
 import pytest
 
+import media_probe
 from media_probe import (all_boxes, boxes, decode_errors, find_box, header_times, nal_units, probe_h264,
                          read_side, record_tracks)
 
@@ -155,7 +158,7 @@ def test_killed_recorder_leaves_tmp_file_and_side_index_matching_its_samples(sd_
     audio = [r for r in recs if r[0] == 2]
     assert [r[4] for r in video] == list(range(1, len(video) + 1))
     assert [r[4] for r in audio] == list(range(1, len(audio) + 1))
-    assert all(r[1] == 1 for r in audio)
+    assert all(r[1] == 2 for r in audio), "AAC records carry the frames' key flag 2"
     # About what four seconds give, less what passed before the first key frame.
     assert (recorded - GOP - 0.5) * 30 <= len(video) <= (recorded + 0.5) * 30, (len(video), recorded)
     assert abs(len(audio) * 1024 / 48000 - len(video) * FRAME) < 0.3, (len(audio), len(video))
@@ -194,3 +197,39 @@ def test_killed_recorder_leaves_tmp_file_and_side_index_matching_its_samples(sd_
     assert (vs["width"], vs["height"]) == (1920, 1080)
     assert int(vs["nb_read_frames"]) == 1 and errors == ""
 
+
+
+def test_profile_change_and_restart_during_a_close_leave_files_that_decode_whole(sd_board):
+    b = sd_board
+    switch_recording(b, True)
+    wait_status(b, 1)
+    time.sleep(3)
+    # Profile 0 for the record stream: the encoder is rebuilt with other
+    # parameter sets while the file is open.
+    r = b.request(50, bytes([0, 0]))
+    assert r is not None and r.payload == b"\x00", r
+    time.sleep(4)
+    # Off, and on again the moment the closed file is renamed (its close is
+    # still flushing the card).
+    switch_recording(b, False)
+    end = time.monotonic() + 5
+    while time.monotonic() < end and sum(n.endswith(".mp4") for n in files(b)) < 2:
+        time.sleep(0.01)
+    switch_recording(b, True)
+    beat = wait_status(b, 1)
+    assert beat.payload[21] & 0x02, "recording switched on but the heartbeat says off"
+    time.sleep(3)
+    switch_recording(b, False)
+    wait_status(b, 0)
+
+    names = files(b)
+    assert len(names) == 3 and all(re.fullmatch(r"video_\d{14}(_\d+)?\.mp4", n) for n in names), names
+    profiles = []
+    for n in names:
+        path = os.path.join(b.disk_dir(PART), n)
+        assert decode_errors(path) == "", n
+        v = media_probe.stream(media_probe.ffprobe(path), "video")
+        assert (v["width"], v["height"]) == (1920, 1080), n
+        assert int(v["nb_frames"]) >= 30, (n, v["nb_frames"])
+        profiles.append(v["profile"])
+    assert profiles[0] == "High" and "Baseline" in profiles[1] and profiles[2] == profiles[1], profiles

@@ -137,6 +137,8 @@ TEST_F(StorageBoard, UsbDiskPlugAndUnplugRunTheScriptsOnce) {
     EXPECT_EQ("insert sda1\nremove sda1\n", Log());
     EXPECT_EQ(0, g_devinfo.dev[USB_SLOT_USB].ucMount);
     EXPECT_STREQ("", g_devinfo.dev[USB_SLOT_USB].ucMountPath);
+    UserSetPut(UsrBits::SdCardSel, USB_SLOT_USB);
+    EXPECT_EQ(nullptr, CheckSdx()) << "no directory to record to on a removed disk";
 }
 
 TEST_F(StorageBoard, FixedDiskTakesSlotTwoAndSecondDiskOfAKindWaits) {
@@ -225,6 +227,7 @@ TEST_F(StorageBoard, FailedMountIsNeverOfferedForRecording) {
     EXPECT_EQ(2, GetSDcardInfo_New(&total, &freemb, &used));
     EXPECT_EQ(2, GetSDcardInfo(&v, 1));
     EXPECT_EQ(0, UserSetGet(UsrBits::SdCardStatus));
+    EXPECT_EQ(nullptr, CheckSdx()) << "never the root file system";
     EXPECT_EQ(0, UsbIsMountPoint((s_mnt + "/sda1").c_str()));
     EXPECT_EQ(1, UsbIsMountPoint("/"));
 }

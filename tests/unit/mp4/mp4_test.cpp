@@ -2,6 +2,8 @@
 // line) go through the muxer; the files are judged with ffprobe.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,50 +43,56 @@ struct Media {
     std::vector<uint8_t> sps, pps;
 };
 
+// Pictures and parameter sets of a raw H.264 file.
+void split_h264(const std::string &file, Media &m) {
+    auto v = slurp(file);
+    std::vector<std::pair<size_t, size_t>> nals;
+    size_t i = 0, start = SIZE_MAX;
+    while (i + 3 <= v.size()) {
+        if (v[i] == 0 && v[i + 1] == 0 && v[i + 2] == 1) {
+            if (start != SIZE_MAX) {
+                size_t end = i;
+                if (end > start && v[end - 1] == 0) --end;
+                nals.push_back({start, end});
+            }
+            start = i + 3;
+            i += 3;
+        } else {
+            ++i;
+        }
+    }
+    if (start != SIZE_MAX) nals.push_back({start, v.size()});
+    std::vector<Frame> cur;
+    for (auto [s, e] : nals) {
+        int type = v[s] & 0x1f;
+        std::vector<uint8_t> nal(v.begin() + (long)s, v.begin() + (long)e);
+        if (type == 7) m.sps = nal;
+        if (type == 8) m.pps = nal;
+        if (type != 1 && type != 5) continue;
+        uint32_t n = (uint32_t)nal.size();
+        std::vector<uint8_t> d = {(uint8_t)(n >> 24), (uint8_t)(n >> 16), (uint8_t)(n >> 8), (uint8_t)n};
+        d.insert(d.end(), nal.begin(), nal.end());
+        // first_mb_in_slice == 0 (leading bit 1 of the slice header) starts a picture
+        if ((nal[1] & 0x80) && !cur.empty()) {
+            m.pictures.push_back(cur);
+            cur.clear();
+        }
+        cur.push_back({d, type == 5});
+    }
+    if (!cur.empty()) m.pictures.push_back(cur);
+}
+
 const Media &media() {
     static Media m = [] {
         Media m;
         std::string dir = "/tmp/ut_mp4_media";
         mkdir(dir.c_str(), 0755);
+        // A constant rate, marked as such in the SPS, as the board's encoder does.
         sh("ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=30 -t 4 -c:v libx264 -preset ultrafast "
-           "-bf 0 -g 30 -pix_fmt yuv420p -f h264 " + dir + "/v.h264");
+           "-x264-params force-cfr=1 -bf 0 -g 30 -pix_fmt yuv420p -f h264 " + dir + "/v.h264");
         sh("ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=48000 -ac 2 -t 4 -c:a aac -b:a 128k "
            "-f adts " + dir + "/a.aac");
-        auto v = slurp(dir + "/v.h264");
-        std::vector<std::pair<size_t, size_t>> nals;
-        size_t i = 0, start = SIZE_MAX;
-        while (i + 3 <= v.size()) {
-            if (v[i] == 0 && v[i + 1] == 0 && v[i + 2] == 1) {
-                if (start != SIZE_MAX) {
-                    size_t end = i;
-                    if (end > start && v[end - 1] == 0) --end;
-                    nals.push_back({start, end});
-                }
-                start = i + 3;
-                i += 3;
-            } else {
-                ++i;
-            }
-        }
-        if (start != SIZE_MAX) nals.push_back({start, v.size()});
-        std::vector<Frame> cur;
-        for (auto [s, e] : nals) {
-            int type = v[s] & 0x1f;
-            std::vector<uint8_t> nal(v.begin() + (long)s, v.begin() + (long)e);
-            if (type == 7) m.sps = nal;
-            if (type == 8) m.pps = nal;
-            if (type != 1 && type != 5) continue;
-            uint32_t n = (uint32_t)nal.size();
-            std::vector<uint8_t> d = {(uint8_t)(n >> 24), (uint8_t)(n >> 16), (uint8_t)(n >> 8), (uint8_t)n};
-            d.insert(d.end(), nal.begin(), nal.end());
-            // first_mb_in_slice == 0 (leading bit 1 of the slice header) starts a picture
-            if ((nal[1] & 0x80) && !cur.empty()) {
-                m.pictures.push_back(cur);
-                cur.clear();
-            }
-            cur.push_back({d, type == 5});
-        }
-        if (!cur.empty()) m.pictures.push_back(cur);
+        split_h264(dir + "/v.h264", m);
         auto a = slurp(dir + "/a.aac");
         for (size_t p = 0; p + 7 <= a.size();) {
             size_t len = ((a[p + 3] & 3) << 11) | (a[p + 4] << 3) | (a[p + 5] >> 5);
@@ -93,6 +101,20 @@ const Media &media() {
             m.aac.emplace_back(a.begin() + (long)(p + hdr), a.begin() + (long)(p + len));
             p += len;
         }
+        return m;
+    }();
+    return m;
+}
+
+// The same scene after a profile change (High instead of the first clip's
+// Baseline): other parameter sets, no audio.
+const Media &media_high() {
+    static Media m = [] {
+        Media m;
+        std::string f = "/tmp/ut_mp4_media/h.h264";
+        sh("ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=30 -t 2 -c:v libx264 -preset ultrafast "
+           "-x264-params force-cfr=1:8x8dct=1 -g 30 -pix_fmt yuv420p -f h264 " + f);
+        split_h264(f, m);
         return m;
     }();
     return m;
@@ -114,6 +136,7 @@ protected:
         ctx_.audio = &audio_;
         ctx_.storage_dir = test_dir;
         ctx_.syncWaitMs = 50;
+        ctx_.flush_fs = [] {};
         Sample_Mp4ParaInit();
         g_Mp4State = State_Mp4_Init;
         UserSetPut(UsrBits::SdCardStatus, 2);
@@ -124,6 +147,8 @@ protected:
         g_UartFd = uart_[1];
     }
     void TearDown() override {
+        rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+        setrlimit(RLIMIT_FSIZE, &unlimited);
         Mp4MuxerFlush(&ctx_);
         g_Mp4State = State_Mp4_Init;
         rtp_destroy(&video_);
@@ -144,7 +169,7 @@ protected:
             uint64_t ts = t0 + p * 1000000 / 30;
             while (ai < m.aac.size() && t0 + ai * 1024 * 1000000 / 48000 <= ts) {
                 auto &a = m.aac[ai];
-                add_frame(&audio_, a.data(), (uint32_t)a.size(), FRAME_TYPE_AUDIO, t0 + ai * 1024 * 1000000 / 48000, 0);
+                add_frame(&audio_, a.data(), (uint32_t)a.size(), FRAME_TYPE_AUDIO, t0 + ai * 1024 * 1000000 / 48000, 2);
                 ++ai;
             }
             for (auto &f : m.pictures[p])
@@ -182,13 +207,10 @@ protected:
         return cmds;
     }
     void start() {
-        UserSetPut(UsrBits::SaveOnOff, 1);
-        g_Mp4State = State_Mp4_OpenFile;
+        Mp4RequestRecord(1);
         run(1);
     }
-    void stop() {
-        UserSetPut(UsrBits::SaveStop, 1);
-    }
+    void stop() { Mp4RequestRecord(0); }
 
     rtp_s video_, audio_;
     Mp4MuxerCtx ctx_;
@@ -206,6 +228,11 @@ std::map<std::string, std::string> probe(const std::string &file, const std::str
         if (eq != std::string::npos) kv[line.substr(0, eq)] = line.substr(eq + 1);
     }
     return kv;
+}
+
+// What ffmpeg reports decoding the whole file (empty: it decodes cleanly).
+std::string decode_errors(const std::string &file) {
+    return sh("ffmpeg -v error -nostdin -i '" + file + "' -f null - 2>&1");
 }
 
 TEST_F(Mp4, RecordingPlaysWithBothTracksAlignedAndLeavesNoTemporaryFiles) {
@@ -271,7 +298,7 @@ TEST_F(Mp4, AudioArrivingBeforeTheFirstKeyFrameIsKept) {
         uint64_t ts = 1000000 + p * 1000000 / 30;
         while (1000000 + ai * 1024 * 1000000 / 48000 <= ts + 60000) {
             add_frame(&audio_, m.aac[ai].data(), (uint32_t)m.aac[ai].size(), FRAME_TYPE_AUDIO,
-                      1000000 + ai * 1024 * 1000000 / 48000, 0);
+                      1000000 + ai * 1024 * 1000000 / 48000, 2);
             ++ai;
         }
         // Before the first picture the muxer sees audio alone for a while.
@@ -323,6 +350,7 @@ TEST_F(Mp4, SideIndexMatchesSamplesWhileOpen) {
             }
         } else {
             ASSERT_EQ(r[0], 2);
+            ASSERT_EQ(r[1], 2) << "the AAC frame's own key flag";
             EXPECT_EQ(idx, ++lastA);
         }
     }
@@ -428,6 +456,114 @@ TEST_F(Mp4, VideoDoesNotWaitForAudioThatNeverComes) {
     EXPECT_EQ(video_.i_buf_num.load(), 0);
     EXPECT_GE(g_stMp4[0].uiVideocnt, 9u);
     EXPECT_EQ(g_stMp4[0].uiAudiocnt, 0u);
+}
+
+// Host requests that arrive while the muxer is in the middle of a long step
+// (the flush after a close, the creation of a file) are not stored over.
+std::string g_hookDir;
+void start_during_flush() { Mp4RequestRecord(1); }
+char *pause_during_open() {
+    Mp4RequestPause(1);
+    return g_hookDir.data();
+}
+
+TEST_F(Mp4, RequestsDuringCloseOrOpenAreKept) {
+    // Off, then on again while the close is flushing the card.
+    start();
+    feed(0, 40);
+    stop();
+    ctx_.flush_fs = start_during_flush;
+    feed(40, 80);  // the stop closes at 60, the new file starts there
+    ctx_.flush_fs = [] {};
+    EXPECT_EQ(UserSetGet(UsrBits::SaveOnOff), 1);
+    EXPECT_EQ(UserSetGet(UsrBits::RecStatus), 1);
+    EXPECT_EQ(g_Mp4State.load(), State_Mp4_WriteFile);
+    stop();
+    feed(80, 100);
+    drain();
+    auto mp4 = files(".mp4");
+    ASSERT_EQ(mp4.size(), 2u);
+    EXPECT_EQ(probe(mp4[0], "v")["nb_frames"], "60");
+    EXPECT_EQ(probe(mp4[1], "v")["nb_frames"], "30") << "the new file begins at the key frame that ended the old";
+    for (auto &f : mp4) EXPECT_EQ(decode_errors(f), "") << f;
+
+    // A pause that arrives while the file is being created.
+    g_hookDir = g_dir;
+    ctx_.storage_dir = pause_during_open;
+    start();
+    ctx_.storage_dir = test_dir;
+    EXPECT_EQ(g_Mp4State.load(), State_Mp4_Wait);
+    EXPECT_EQ(UserSetGet(UsrBits::RecStatus), 2);
+    feed(0, 40);
+    EXPECT_EQ(g_stMp4[0].uiVideocnt, 0u) << "paused: nothing written";
+}
+
+TEST_F(Mp4, StopAfterPauseClearsThePauseBit) {
+    start();
+    feed(0, 40);
+    Mp4RequestPause(1);
+    EXPECT_EQ(UserSetGet(UsrBits::SavePause), 1);
+    feed(40, 50);
+    stop();
+    feed(50, 70);
+    drain();
+    EXPECT_EQ(UserSetGet(UsrBits::RecStatus), 0);
+    EXPECT_EQ(UserSetGet(UsrBits::SavePause), 0);
+    EXPECT_EQ(files(".mp4").size(), 1u);
+}
+
+TEST_F(Mp4, FailedIndexWriteKeepsTheFilesForRecoveryAndTellsTheHost) {
+    start();
+    feed(0, 45);
+    auto tmp = files(".mp4.tmp");
+    ASSERT_EQ(tmp.size(), 1u);
+    struct stat st;
+    ASSERT_EQ(stat(tmp[0].c_str(), &st), 0);
+    // The card is full from here on: the index at the end cannot be written.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit full{(rlim_t)st.st_size, RLIM_INFINITY};
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+    host_cmds();
+    stop();
+    feed(45, 70);
+    drain();
+    EXPECT_TRUE(files(".mp4").empty());
+    EXPECT_EQ(files(".mp4.tmp").size(), 1u);
+    EXPECT_EQ(files(".tmp").size(), 2u) << "the side index stays beside it";
+    auto cmds = host_cmds();
+    ASSERT_EQ(cmds.size(), 2u);
+    EXPECT_EQ(cmds[0], 0xE1);
+    EXPECT_EQ(cmds[1], 22);
+    EXPECT_EQ(UserSetGet(UsrBits::RecStatus), 0);
+}
+
+TEST_F(Mp4, ParameterSetChangeStartsANewFileAtItsFirstKeyFrame) {
+    const Media &a = media(), &b = media_high();
+    ASSERT_GE(b.pictures.size(), 60u);
+    ASSERT_NE(a.sps, b.sps);
+    start();
+    feed(0, 40);
+    // The stream thread is ahead of the muxer: the new sets are stored while
+    // pictures made with the old ones, a key frame among them, still wait.
+    uint64_t t = 1000000 + 40 * 1000000 / 30;
+    auto put = [&](const Media &m, size_t p) {
+        for (auto &f : m.pictures[p])
+            add_frame(&video_, f.data.data(), (uint32_t)f.data.size(), FRAME_TYPE_VIDEO, t, f.key);
+        t += 1000000 / 30;
+    };
+    for (size_t p = 40; p < 70; ++p) put(a, p);
+    SpsPpsStore(0, b.sps.data(), (uint32_t)b.sps.size(), b.pps.data(), (uint32_t)b.pps.size(), t);
+    for (size_t p = 0; p < 30; ++p) put(b, p);
+    drain();
+    stop();
+    for (size_t p = 30; p < 60; ++p) put(b, p);
+    drain();
+    auto mp4 = files(".mp4");
+    ASSERT_EQ(mp4.size(), 2u);
+    EXPECT_EQ(probe(mp4[0], "v")["nb_frames"], "70");
+    EXPECT_EQ(probe(mp4[1], "v")["nb_frames"], "30");
+    for (auto &f : mp4) EXPECT_EQ(decode_errors(f), "") << f;
+    EXPECT_TRUE(files(".tmp").empty());
 }
 
 }  // namespace

@@ -107,9 +107,42 @@ TEST_F(FrameList, CapAt400Queued) {
     frame_t* f = rtp_take_frame(&list);
     EXPECT_EQ(f->i_time_stamp, 0u);
     free_frame(&f);
-    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 402, 0);
+    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 402, 1);
     EXPECT_EQ(walk(), 401);
     EXPECT_EQ(list.p_frame_buf->i_time_stamp, 402u);
+}
+
+TEST_F(FrameList, AfterADropVideoWaitsForTheNextKeyFrame) {
+    const uint8_t d[2] = {0xAB, 0xCD};
+    for (int i = 0; i < 401; ++i) add_frame(&list, d, 2, FRAME_TYPE_VIDEO, uint64_t(i), 0);
+    testing::internal::CaptureStdout();
+    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 500, 1);  // full: a key slice is lost
+    for (int i = 0; i < 10; ++i) {
+        frame_t* f = rtp_take_frame(&list);
+        free_frame(&f);
+    }
+    // (timestamp, type, key flag, kept): the rest of the lost picture and the
+    // pictures that refer to it go too; audio stands alone and is kept.
+    const struct {
+        uint64_t ts;
+        int32_t type, flag;
+        bool kept;
+    } steps[] = {
+        {500, FRAME_TYPE_VIDEO, 1, false},  // second slice of the lost key frame
+        {501, FRAME_TYPE_VIDEO, 0, false},
+        {501, FRAME_TYPE_AUDIO, 2, true},
+        {502, FRAME_TYPE_VIDEO, 0, false},
+        {503, FRAME_TYPE_VIDEO, 1, true},   // the next key frame
+        {503, FRAME_TYPE_VIDEO, 1, true},   // and its second slice
+        {504, FRAME_TYPE_VIDEO, 0, true},
+    };
+    for (const auto& s : steps) {
+        frame_t* before = list.p_frame_buf;
+        add_frame(&list, d, 2, s.type, s.ts, s.flag);
+        EXPECT_EQ(list.p_frame_buf != before, s.kept) << s.ts << " type " << s.type;
+    }
+    EXPECT_EQ(walk(), 391 + 4);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "frame list full: 4 frames dropped\n");
 }
 
 TEST_F(FrameList, WaitFrameSeesQueuedAndNewFrames) {

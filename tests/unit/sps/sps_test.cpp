@@ -21,8 +21,12 @@ sps_info_struct parse_ok(const std::vector<uint8_t> &sps) {
     return info;
 }
 
-// Parameter sets written by an H.264 encoder (emulation-prevention bytes
-// included), each with the size, profile and rate it was made for.
+// Parameter sets written by H.264 encoders (emulation-prevention bytes
+// included), each with the size, profile and rate the recorder reads. The
+// board's encoder writes the VUI timing the recorder gives it (tick 1, time
+// scale = rate, rate not fixed); the others were made at 30, 30, 30, 25 and
+// 50 fps by an encoder that writes twice the rate as time scale but leaves
+// the rate unfixed, so they read at twice their rate.
 struct RealSps {
     const char *hex;
     uint32_t profile, width, height, fps;
@@ -30,11 +34,13 @@ struct RealSps {
 
 TEST(SpsParser, ParametersFromRealEncoderOutput) {
     const RealSps cases[] = {
-        {"6742c028d900780227e5c044000003000400000300f03c60c920", 66, 1920, 1080, 30},
-        {"674d4028eca03c0113f2e022000003000200000300781e30632c", 77, 1920, 1080, 30},
-        {"67640028acd940780227e5c044000003000400000300f03c60c658", 100, 1920, 1080, 30},
-        {"6764001facd9405005bb011000000300100000030320f1831960", 100, 1280, 720, 25},
-        {"674d401feca05017fcb808800000030080000032078c18cb", 77, 640, 360, 50},
+        {"67640028acb403c0113f2c20000003002000000303c1e30654", 100, 1920, 1080, 30},
+        {"6764001facb402802dd080000003008000000f078c1950", 100, 1280, 720, 30},
+        {"6742c028d900780227e5c044000003000400000300f03c60c920", 66, 1920, 1080, 60},
+        {"674d4028eca03c0113f2e022000003000200000300781e30632c", 77, 1920, 1080, 60},
+        {"67640028acd940780227e5c044000003000400000300f03c60c658", 100, 1920, 1080, 60},
+        {"6764001facd9405005bb011000000300100000030320f1831960", 100, 1280, 720, 50},
+        {"674d401feca05017fcb808800000030080000032078c18cb", 77, 640, 360, 100},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.hex);
@@ -214,22 +220,26 @@ TEST(SpsParser, ScalingListsDoNotShiftLaterFields) {
 }
 
 TEST(SpsParser, FrameRateFromVuiTiming) {
-    SpsShape s;
-    s.vui = s.timing = true;
-    s.tick = 1;
-    s.scale = 60;
-    s.fixed = 1;
-    EXPECT_EQ(parse_ok(build(s)).fps, 30u);
-    s.fixed = 0;  // a frame is two ticks whether or not the rate is fixed
-    EXPECT_EQ(parse_ok(build(s)).fps, 30u);
-    s.fixed = 1;
-    s.tick = 1001;
-    s.scale = 60000;
-    EXPECT_EQ(parse_ok(build(s)).fps, 29u);
-    s.hrd = true;  // HRD parameters between timing and the restriction flags
-    s.tick = 1;
-    s.scale = 100;
-    EXPECT_EQ(parse_ok(build(s)).fps, 50u);
+    // A fixed rate counts two ticks a frame, an unfixed one (what the
+    // recorder programs its encoder with: tick 1, time scale = rate) one.
+    const struct {
+        uint32_t tick, scale, fixed;
+        bool hrd;
+        uint32_t fps;
+    } cases[] = {
+        {1, 60, 1, false, 30}, {1, 30, 0, false, 30}, {1, 25, 0, false, 25}, {1, 60, 0, false, 60},
+        {1001, 60000, 1, false, 29}, {1001, 30000, 0, false, 29},
+        {1, 100, 1, true, 50},  // HRD parameters between timing and the restriction flags
+    };
+    for (const auto &c : cases) {
+        SpsShape s;
+        s.vui = s.timing = true;
+        s.tick = c.tick;
+        s.scale = c.scale;
+        s.fixed = c.fixed;
+        s.hrd = c.hrd;
+        EXPECT_EQ(parse_ok(build(s)).fps, c.fps) << c.scale << "/" << c.tick << " fixed " << c.fixed;
+    }
 }
 
 TEST(SpsParser, FrameRateKeptWithoutUsableTiming) {

