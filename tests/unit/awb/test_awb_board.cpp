@@ -1,7 +1,8 @@
 // The AWB in the loop on the virtual board: the default plug-ins with the
 // sensor's reference IQ file, AE and AWB running, lockstep, a still scene
-// whose light changes 6500 K -> 3000 K -> 6500 K. Judged from outside: the
-// grey card in the ISP's output, and the gains the plug-in sends.
+// whose light changes 6500 K -> 3000 K -> 6500 K, or whose brightness changes
+// under 6500 K. Judged from outside: the grey card in the ISP's output, and
+// the gains the plug-in sends.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -36,6 +37,21 @@ double spread(const vb::cap::Rgb &c) {
 
 class AwbOnBoard : public ct::Pipeline {
 protected:
+    // The default plug-ins with the reference IQ file, AE and AWB on, a
+    // still scene under 6500 K, lockstep.
+    void start(vb::cap::SceneParams *sc) {
+        const std::string iq = VIDREC_REFERENCE_IQFILE;
+        vb::capture::set_isp_root(iq.substr(0, iq.rfind('/')));
+        *sc = vb::capture::scene();
+        sc->moving = false;
+        sc->cct = 6500;
+        vb::capture::set_scene(*sc);
+        build(320, 240);
+        Cus3AEnable_t on{1, 1, 0};  // AE and AWB
+        ASSERT_EQ(0, MI_ISP_CUS3A_Enable(0, 0, &on));
+        vb::capture::iq_log_clear();
+        vb::capture::set_lockstep(true, 2000);
+    }
     void TearDown() override {
         vb::capture::set_lockstep(false);
         Pipeline::TearDown();
@@ -43,17 +59,8 @@ protected:
 };
 
 TEST_F(AwbOnBoard, FollowsTheLightToAGreyCard) {
-    const std::string iq = VIDREC_REFERENCE_IQFILE;
-    vb::capture::set_isp_root(iq.substr(0, iq.rfind('/')));
-    vb::cap::SceneParams sc = vb::capture::scene();
-    sc.moving = false;
-    sc.cct = 6500;
-    vb::capture::set_scene(sc);
-    build(320, 240);
-    Cus3AEnable_t on{1, 1, 0};  // AE and AWB
-    ASSERT_EQ(0, MI_ISP_CUS3A_Enable(0, 0, &on));
-    vb::capture::iq_log_clear();
-    vb::capture::set_lockstep(true, 2000);
+    vb::cap::SceneParams sc;
+    ASSERT_NO_FATAL_FAILURE(start(&sc));
 
     size_t seen = 0;
     bool first = true;
@@ -86,6 +93,37 @@ TEST_F(AwbOnBoard, FollowsTheLightToAGreyCard) {
         EXPECT_EQ(i % 3 == 0 ? 1u : 0u, awb_result(log[i]).Change) << "frame " << i + 1;
         EXPECT_EQ(log[0].frame + i, log[i].frame) << "one result a frame";
     }
+    EXPECT_EQ(0u, vb::capture::lockstep_timeouts());
+}
+
+// The same light at other brightnesses: the AE moves the exposure, and with
+// it every block's level and rounding; the white balance must not move.
+TEST_F(AwbOnBoard, HoldsTheGainsWhileTheExposureMoves) {
+    vb::cap::SceneParams sc;
+    ASSERT_NO_FATAL_FAILURE(start(&sc));
+
+    const Gains want = neutral(6500);
+    uint32_t shutter = 0;
+    double lo[2] = {1e9, 1e9}, hi[2] = {0, 0};  // R and G gains seen
+    for (double b : {0.4, 1.0, 2.5}) {
+        sc.brightness = b;
+        vb::capture::set_scene(sc);
+        ASSERT_EQ(45, vb::capture::step(45));
+        const uint32_t s = vb::capture::applied(0, 0).shutter_us;
+        EXPECT_NE(shutter, s) << "the AE should have followed brightness " << b;
+        shutter = s;
+        const CusAWBResult_t last = awb_result(vb::capture::iq_log(0x2E0A).back());
+        EXPECT_NEAR(want.r, last.R_gain, 0.03 * want.r) << b;
+        EXPECT_NEAR(want.g, last.G_gain, 0.03 * want.g) << b;
+        EXPECT_NEAR(want.b, last.B_gain, 0.03 * want.b) << b;
+        const double g[2] = {(double)last.R_gain, (double)last.G_gain};
+        for (int k = 0; k < 2; ++k) {
+            lo[k] = std::min(lo[k], g[k]);
+            hi[k] = std::max(hi[k], g[k]);
+        }
+    }
+    EXPECT_LT(hi[0] - lo[0], 0.015 * want.r) << "R gain moved with the exposure";
+    EXPECT_LT(hi[1] - lo[1], 0.015 * want.g) << "G gain moved with the exposure";
     EXPECT_EQ(0u, vb::capture::lockstep_timeouts());
 }
 

@@ -1,6 +1,6 @@
 // The virtual sensor's reference IQ file: it loads, the AE reads the table,
 // target and weights the board is tuned for, and the AWB's light areas sit
-// on the sensor's own white points.
+// on the sensor's own white points (what falls in them: ut_awb).
 #include <gtest/gtest.h>
 #include <math.h>
 #include <stdio.h>
@@ -61,12 +61,8 @@ TEST(ReferenceIq, AwbAreasSitOnTheSensorsWhitePoints) {
     EXPECT_EQ(9, iq.item<LX_U8>(DBG_AWB_LIGHT_END)[0]);
     for (int i = 0; i < 10; ++i) {
         const LX_S32 *p = &a[i * 8];  // P0 x,y  P1 x,y  P2 x,y  P3 x,y
-        // A box: left edge P0 over P1, right edge P3 over P2.
-        EXPECT_EQ(p[0], p[2]);
-        EXPECT_EQ(p[4], p[6]);
-        EXPECT_EQ(p[3], p[5]);
-        EXPECT_EQ(p[1], p[7]);
-        // Its mid-point is what the AWB takes for the light's white point.
+        // The AWB takes the light's white point from P0 and P3 across and
+        // from P0 and P1 up.
         const double mx = (p[0] + p[6]) / 2.0, my = (p[1] + p[3]) / 2.0;
         if (i > 0) {
             EXPECT_LT(ct[i], ct[i - 1]);
@@ -75,6 +71,13 @@ TEST(ReferenceIq, AwbAreasSitOnTheSensorsWhitePoints) {
             EXPECT_GT(mx, (a[(i - 1) * 8] + a[(i - 1) * 8 + 6]) / 2.0) << "beyond the sensor's range";
             continue;
         }
+        // Slanted along the locus: left side P0 over P1; P3 the lower right
+        // corner, level with P1, so that P0 and P3 span the area; P2 further
+        // down the right side.
+        EXPECT_GT(p[1], p[3]) << ct[i] << " K";
+        EXPECT_EQ(p[3], p[7]) << ct[i] << " K";
+        EXPECT_LT(p[5], p[7]) << ct[i] << " K";
+        EXPECT_LT(p[2], p[6]) << ct[i] << " K";
         double rgb[3];
         vb::cap::illuminant_rgb(ct[i], rgb);
         EXPECT_NEAR(100 * rgb[0] / rgb[1], mx, 0.51) << ct[i] << " K";
