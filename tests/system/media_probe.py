@@ -211,7 +211,34 @@ def frame_nums(units, bits):
     return out
 
 
+def gop_breaks(nums, gop, bits):
+    """Places where frame_num does not count on. The encoder numbers every
+    picture it encodes, from 0 at each key frame (one every `gop` pictures)
+    and modulo 2^bits, so a picture the board never made leaves the count
+    whole and one lost after the encoder breaks it."""
+    out = []
+    k = 0  # the picture's place in its GOP; the first is a key frame
+    for i, n in enumerate(nums):
+        if n != k % (1 << bits):
+            out.append((i, nums[i - 1] if i else None, n))
+            k += (n - k) % (1 << bits)  # count on from the first place n may have
+        k = (k + 1) % gop
+    return out
+
+
 # ---- FLV ---------------------------------------------------------------------------
+def flv_frame_nums(tags):
+    """(frame_num of every slice in an FLV's video tags, its width in bits),
+    read with the SPS of the AVC sequence header."""
+    avc = next(body for kind, _, body in tags if kind == 9 and body[1] == 0)
+    bits = frame_num_bits(avc[13:13 + int.from_bytes(avc[11:13], "big")])
+    nums = []
+    for kind, _, body in tags:
+        if kind == 9 and body[1] == 1:
+            nums += frame_nums(nal_units(body[5:]), bits)
+    return nums, bits
+
+
 def flv_tags(path):
     """(type, timestamp ms, body) of every tag of an FLV file."""
     with open(path, "rb") as f:

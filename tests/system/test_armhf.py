@@ -22,9 +22,10 @@ import time
 
 import pytest
 
-from media_probe import decode_errors, ffprobe, frame_num_bits, frame_nums, nal_units, record_tracks, stream
+from media_probe import (decode_errors, ffprobe, flv_frame_nums, frame_num_bits, frame_nums, gop_breaks, record_tracks,
+                         stream)
 from test_recording import FRAME, PART, SD, rec_status, storage_open, encoding
-from test_rtmp import AUDIO_TAG, VIDEO_TAG, destination, request_ok, status_after, whole_tags
+from test_rtmp import AUDIO_TAG, destination, request_ok, status_after, whole_tags
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = os.environ.get("VIDREC_ARMHF_BUILD", os.path.join(ROOT, "build-armhf"))
@@ -46,13 +47,6 @@ def armhf_board(make_board):
     shutil.copy(VIDREC, b.app_path("vidrec"))  # the build tree may be out of the board's sight
     b.start_program()
     return b
-
-
-def gop_breaks(nums):
-    """Places where frame_num does not count on: 0 must follow GOP - 1, every
-    other value its predecessor + 1."""
-    return [(i, nums[i - 1], nums[i]) for i in range(1, len(nums))
-            if nums[i] != (0 if nums[i - 1] == GOP - 1 else nums[i - 1] + 1)]
 
 
 def annexb_units(path):
@@ -120,9 +114,10 @@ def test_armhf_recorder_records_publishes_and_answers_under_qemu(armhf_board):
     assert len(vp) > 10 * 30 * 0.8, len(vp)
     units = annexb_units(path)
     sps = next(u for u in units if u[0] & 0x1F == 7)
-    nums = frame_nums(units, frame_num_bits(sps))
+    bits = frame_num_bits(sps)
+    nums = frame_nums(units, bits)
     assert len(nums) == len(vp) and nums[0] == 0
-    assert gop_breaks(nums) == [], "pictures lost by the recorder"
+    assert gop_breaks(nums, GOP, bits) == [], "pictures lost by the recorder"
     # Audio runs beside the pictures, back to back: a gap only where the
     # emulated board's audio input dropped a frame, never one the recorder lost.
     board_drops = int(re.search(r"dropped (\d+)", b.vb("ai-stat")).group(1))
@@ -145,12 +140,7 @@ def test_armhf_recorder_records_publishes_and_answers_under_qemu(armhf_board):
         assert decode_errors(flv) == ""
     finally:
         os.unlink(flv)
-    avc = next(body for kind, _, body in tags if kind == VIDEO_TAG and body[1] == 0)
-    live_sps = avc[13:13 + int.from_bytes(avc[11:13], "big")]
-    nums = []
-    for kind, _, body in tags:
-        if kind == VIDEO_TAG and body[1] == 1:
-            nums += frame_nums(nal_units(body[5:]), frame_num_bits(live_sps))
+    nums, bits = flv_frame_nums(tags)
     assert len(nums) > 10 * 30 * 0.8 and nums[0] == 0, len(nums)
-    assert gop_breaks(nums) == [], "live pictures lost by the recorder"
+    assert gop_breaks(nums, GOP, bits) == [], "live pictures lost by the recorder"
     assert sum(1 for kind, _, body in tags if kind == AUDIO_TAG and body[1] == 1) > 10 * 46

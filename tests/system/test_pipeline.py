@@ -16,7 +16,7 @@ def venc_stats(b):
     out = {}
     for line in b.vb("venc-stats").splitlines():
         m = re.match(r"chn (\d+) (\d+)x(\d+) fps (\d+)/(\d+) encoded (\d+) dropped (\d+) dropped_ring (\d+) "
-                     r"queued (\d+) bytes (\d+)", line)
+                     r"dropped_input \d+ queued (\d+) bytes (\d+)", line)
         if m:
             v = [int(x) for x in m.groups()]
             out[v[0]] = dict(w=v[1], h=v[2], fps=v[3] // max(1, v[4]), encoded=v[5], dropped=v[6], queued=v[8],
