@@ -211,6 +211,23 @@ def frame_nums(units, bits):
     return out
 
 
+def mp4_frame_nums(path):
+    """(frame_num of every slice of an MP4's video track in sample order, its
+    width in bits)."""
+    fd, out = tempfile.mkstemp(suffix=".h264")
+    os.close(fd)
+    try:
+        subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-i", path, "-map", "0:v", "-c", "copy",
+                        "-bsf:v", "h264_mp4toannexb", "-f", "h264", out], check=True, timeout=120)
+        with open(out, "rb") as f:
+            data = f.read()
+    finally:
+        os.unlink(out)
+    units = [u.lstrip(b"\0") for u in data.split(b"\0\0\1") if u.strip(b"\0")]
+    bits = frame_num_bits(next(u for u in units if u[0] & 0x1F == 7))
+    return frame_nums(units, bits), bits
+
+
 def gop_breaks(nums, gop, bits):
     """Places where frame_num does not count on. The encoder numbers every
     picture it encodes, from 0 at each key frame (one every `gop` pictures)
