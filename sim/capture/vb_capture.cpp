@@ -108,7 +108,13 @@ constexpr uint32_t kOweAe = 1, kOweAwb = 2, kOweAf = 4;
 struct VifPort {
     bool attr_set = false, enabled = false;
     MI_VIF_OutputPortAttr_t attr{};
-    uint64_t next_us = 0, seq = 0;
+    uint64_t next_us = 0;
+    uint64_t seq = 0;      // frames made (and the scene's pan position)
+    uint64_t skipped = 0;  // slots the source let pass without a frame
+    // Slots passed over since the last frame: counted once the frame after
+    // them is made, so that every skip lies between two frames (a pause or
+    // a disable in between ends the run without them).
+    uint64_t passed = 0;
 };
 struct VifDev {
     bool attr_set = false, enabled = false;
@@ -307,6 +313,7 @@ public:
             if (!p.enabled) {
                 p.enabled = true;
                 p.next_us = 0;
+                p.passed = 0;
                 kick();
             }
             return 0;
@@ -951,6 +958,8 @@ void produce(uint32_t dev, uint32_t port, uint64_t pts) {
         h = p.attr.stDestSize.u16Height;
         sc = B().scene;
         seq = p.seq++;
+        p.skipped += p.passed;
+        p.passed = 0;
     }
     auto buf = pool().get((size_t)w * h * 2);
     model().render_sensor(sc, ex, seq, pts, cap::kLineNs / 1000.0, w, h, buf->data());
@@ -992,7 +1001,11 @@ void source_thread() {
                         due_pts.push_back(vp.next_us);
                         vp.next_us += per;
                         // Fallen behind by more than a frame: skip, don't burst.
-                        if (vp.next_us + per <= now) vp.next_us += (now - vp.next_us) / per * per;
+                        if (vp.next_us + per <= now) {
+                            uint64_t n = (now - vp.next_us) / per;
+                            vp.next_us += n * per;
+                            vp.passed += n;
+                        }
                     }
                     wake = std::min(wake, vp.next_us);
                 }
@@ -1068,7 +1081,20 @@ std::string ctl_vif(const std::vector<std::string> &a) {
         return "ok";
     }
     if (a.size() >= 3 && a[1] == "step") return std::to_string(step(atoi(a[2].c_str())));
-    return "error: vif pause|resume|step N";
+    if (a.size() == 2 && a[1] == "stats") {
+        std::string out;
+        for (uint32_t d = 0; d < kVifDevs; ++d)
+            for (uint32_t p = 0; p < kVifPorts; ++p) {
+                VifCounts n = vif_counts(d, p);
+                if (!n.frames && !n.skipped) continue;
+                char b[128];
+                snprintf(b, sizeof b, "dev %u port %u frames %llu skipped %llu\n", d, p, (unsigned long long)n.frames,
+                         (unsigned long long)n.skipped);
+                out += b;
+            }
+        return out;
+    }
+    return "error: vif pause|resume|step N|stats";
 }
 
 std::string ctl_isp_fe(const std::vector<std::string> &a) {
@@ -1207,6 +1233,8 @@ void stop_source(bool lockstep, uint32_t timeout_ms) {
         std::lock_guard<std::mutex> g(B().mu);
         B().paused = true;
         B().opt.lockstep = lockstep;
+        for (auto &d : B().vif)
+            for (auto &p : d.port) p.passed = 0;
         if (lockstep) B().opt.lockstep_ms = std::max(1u, timeout_ms);
         kick();
     }
@@ -1221,7 +1249,10 @@ void resume() {
     B().paused = false;
     B().opt.lockstep = false;
     for (auto &d : B().vif)
-        for (auto &p : d.port) p.next_us = 0;
+        for (auto &p : d.port) {
+            p.next_us = 0;
+            p.passed = 0;
+        }
     kick();
 }
 
@@ -1273,6 +1304,13 @@ int step(int frames) {
         wait_for_3a();
     }
     return made;
+}
+
+VifCounts vif_counts(uint32_t dev, uint32_t port) {
+    if (dev >= kVifDevs || port >= kVifPorts) return {};
+    std::lock_guard<std::mutex> g(B().mu);
+    const VifPort &p = B().vif[dev].port[port];
+    return {p.seq, p.skipped};
 }
 
 uint64_t isp_frames(uint32_t dev, uint32_t chn) {

@@ -43,6 +43,8 @@
 //   iqfail ID CODE [N] | iqfail clear next N [1] requests of ID answer CODE (N -1: until cleared)
 //   lockstep on [TIMEOUT_MS] | off    "lockstep" alone: "on|off timeout MS timeouts N"
 //   vif step N                        make N frames (waiting for the 3A in lockstep)
+//   vif stats                         "dev D port P frames N skipped M" per port that made a
+//                                     frame (vif_counts(): skipped slots, never filled in)
 //   grey-card [DEV CHN]               "r R g G b B" of the latest ISP output
 //   sensor [latency N] [motor N]      latency 1..8 frames, motor speed 0..1023; shows both
 #pragma once
@@ -69,6 +71,17 @@ int step(int frames);
 void set_lockstep(bool on, uint32_t timeout_ms = 1000);
 // Frames of lockstep after which the 3A had not answered in time.
 uint64_t lockstep_timeouts();
+
+// What a sensor-interface port's source did since reset(): frames made, and
+// frame slots it let pass without a frame because it fell behind its clock
+// (this machine under load; a chip's sensor never does). A skipped slot counts
+// once the frame after it is made, so every skip is a gap of one frame period
+// in the time stamps of consecutive frames, and frames + skipped is the slots
+// of every run from the port's enable or resume() to its latest frame.
+struct VifCounts {
+    uint64_t frames = 0, skipped = 0;
+};
+VifCounts vif_counts(uint32_t dev, uint32_t port);
 
 // Frames the ISP has finished on a channel.
 uint64_t isp_frames(uint32_t dev, uint32_t chn);

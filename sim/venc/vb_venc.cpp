@@ -3,7 +3,9 @@
 // access units (one pack per frame) and queues them in the channel's stream
 // ring, whose records the library fetches and releases. The channel's port is
 // pollable while a frame waits. A consumer that falls behind loses pictures,
-// counted per channel, as with a hardware encoder.
+// counted per channel, as with a hardware encoder; so does an encoder that
+// falls behind its input, as this machine under load makes it (counted apart:
+// a chip's encoder keeps up).
 #include <string.h>
 
 #include <chrono>
@@ -64,7 +66,7 @@ struct Chn {
     std::thread th;
     std::condition_variable cv_in, cv_out;
 
-    uint64_t encoded = 0, dropped = 0, dropped_ring = 0, bytes = 0, user_streams = 0;
+    uint64_t encoded = 0, dropped = 0, dropped_ring = 0, dropped_input = 0, bytes = 0, user_streams = 0;
     uint64_t first_pts = 0, last_pts = 0;
 };
 
@@ -283,7 +285,7 @@ int create(MI_VENC_CreateChn_t *a, std::unique_lock<std::mutex> &lk) {
     c.seq = 0;
     c.force_idr = false;
     c.in.clear();
-    c.encoded = c.dropped = c.dropped_ring = c.bytes = c.user_streams = 0;
+    c.encoded = c.dropped = c.dropped_ring = c.dropped_input = c.bytes = c.user_streams = 0;
     c.first_pts = c.last_pts = 0;
     c.exists = true;
     c.handle = (++g_handle_gen << 8) | (uint32_t)(a->VeChn + 1);
@@ -526,6 +528,7 @@ public:
         if (c.in.size() >= kInputDepth) {  // encoder behind: the oldest picture goes
             c.in.pop_front();
             c.dropped++;
+            c.dropped_input++;
         }
         c.in.push_back(pic);
         c.cv_in.notify_one();
@@ -538,10 +541,12 @@ std::string stats_line(const Chn &c) {
     char b[256];
     uint32_t den, num = fps_of(c.attr, &den);
     const MI_VENC_AttrH264_t &h = c.attr.stVeAttr.stAttrH264e;
-    snprintf(b, sizeof b, "chn %d %ux%u fps %u/%u encoded %llu dropped %llu dropped_ring %llu queued %zu bytes %llu\n",
+    snprintf(b, sizeof b,
+             "chn %d %ux%u fps %u/%u encoded %llu dropped %llu dropped_ring %llu dropped_input %llu queued %zu "
+             "bytes %llu\n",
              c.id, h.u32PicWidth, h.u32PicHeight, num, den, (unsigned long long)c.encoded,
-             (unsigned long long)c.dropped, (unsigned long long)c.dropped_ring, c.recs.size() - c.handed,
-             (unsigned long long)c.bytes);
+             (unsigned long long)c.dropped, (unsigned long long)c.dropped_ring, (unsigned long long)c.dropped_input,
+             c.recs.size() - c.handed, (unsigned long long)c.bytes);
     return b;
 }
 
@@ -556,6 +561,7 @@ bool stats(int chn, ChnStats *out) {
     out->encoded = c.encoded;
     out->dropped = c.dropped;
     out->dropped_ring = c.dropped_ring;
+    out->dropped_input = c.dropped_input;
     out->queued = c.recs.size() - c.handed;
     out->handed = c.handed;
     out->bytes = c.bytes;

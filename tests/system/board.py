@@ -87,9 +87,15 @@ Clock
 Virtual board control socket
   b.vb("verb args") -> reply text (without the final "." line)
   b.wait_vb(timeout=10) -> bool (answers "ping")
+  b.picture_counts(chn=0) -> (made, skipped): pictures the board made for
+      encoder channel chn so far, and the picture slots it skipped when this
+      machine held it back: slots the sensor interface let pass ("vif stats")
+      and pictures the encoder lost at its input ("venc-stats" dropped_input).
+      A chip does neither, so these are the only gaps a recording may have
 """
 import http.client
 import os
+import re
 import socket
 import struct
 import sys
@@ -347,6 +353,21 @@ class TestBoard(sandbox.Board):
         headers = {"Content-Type": "application/x-www-form-urlencoded"}
         headers.update(kw.pop("headers", {}) or {})
         return self.http("POST", path, body=body, headers=headers, **kw)
+
+    # ---- the virtual board's own account ----
+    def picture_counts(self, chn=0):
+        frames = skipped = 0
+        for line in self.vb("vif stats").splitlines():
+            m = re.fullmatch(r"dev \d+ port \d+ frames (\d+) skipped (\d+)", line)
+            if not m:
+                raise SandboxError("vif stats: " + line)
+            frames += int(m.group(1))
+            skipped += int(m.group(2))
+        venc = self.vb("venc-stats %d" % chn)
+        m = re.search(r"^chn %d .* dropped_input (\d+) " % chn, venc, re.M)
+        if not m:
+            raise SandboxError("venc-stats %d: %s" % (chn, venc))
+        return frames - int(m.group(1)), skipped + int(m.group(1))
 
     # ---- RTMP ----
     def wait_rtmp_recording(self, min_bytes=1, timeout=10.0):

@@ -217,7 +217,51 @@ def frame_nums(units, bits):
     return out
 
 
+def mp4_frame_nums(path):
+    """(frame_num of every slice of an MP4's video track in sample order, its
+    width in bits)."""
+    fd, out = tempfile.mkstemp(suffix=".h264")
+    os.close(fd)
+    try:
+        subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-i", path, "-map", "0:v", "-c", "copy",
+                        "-bsf:v", "h264_mp4toannexb", "-f", "h264", out], check=True, timeout=120)
+        with open(out, "rb") as f:
+            data = f.read()
+    finally:
+        os.unlink(out)
+    units = [u.lstrip(b"\0") for u in data.split(b"\0\0\1") if u.strip(b"\0")]
+    bits = frame_num_bits(next(u for u in units if u[0] & 0x1F == 7))
+    return frame_nums(units, bits), bits
+
+
+def gop_breaks(nums, gop, bits):
+    """Places where frame_num does not count on. The encoder numbers every
+    picture it encodes, from 0 at each key frame (one every `gop` pictures)
+    and modulo 2^bits, so a picture the board never made leaves the count
+    whole and one lost after the encoder breaks it."""
+    out = []
+    k = 0  # the picture's place in its GOP; the first is a key frame
+    for i, n in enumerate(nums):
+        if n != k % (1 << bits):
+            out.append((i, nums[i - 1] if i else None, n))
+            k += (n - k) % (1 << bits)  # count on from the first place n may have
+        k = (k + 1) % gop
+    return out
+
+
 # ---- FLV ---------------------------------------------------------------------------
+def flv_frame_nums(tags):
+    """(frame_num of every slice in an FLV's video tags, its width in bits),
+    read with the SPS of the AVC sequence header."""
+    avc = next(body for kind, _, body in tags if kind == 9 and body[1] == 0)
+    bits = frame_num_bits(avc[13:13 + int.from_bytes(avc[11:13], "big")])
+    nums = []
+    for kind, _, body in tags:
+        if kind == 9 and body[1] == 1:
+            nums += frame_nums(nal_units(body[5:]), bits)
+    return nums, bits
+
+
 def flv_tags(path):
     """(type, timestamp ms, body) of every tag of an FLV file."""
     with open(path, "rb") as f:

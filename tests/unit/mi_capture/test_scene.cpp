@@ -362,9 +362,9 @@ double picture_mean_y(const vb::Picture &p) {
 }
 
 TEST_F(Pipeline, ScalerFeedsEachBoundPortAtItsSize) {
+    build(640, 360);  // the board installs its drivers, and their sinks, at the first node opened
     Catcher sink;
     vb::register_sink(E_MI_MODULE_ID_VENC, &sink);
-    build(640, 360);
     MI_SCL_DevAttr_t sd{3};
     ASSERT_EQ(0, MI_SCL_CreateDevice(0, &sd));
     MI_SCL_ChannelAttr_t sc{0};
@@ -403,12 +403,12 @@ TEST_F(Pipeline, ScalerFeedsEachBoundPortAtItsSize) {
 }
 
 TEST_F(Pipeline, MovingSceneChangesEveryPictureAndRunsAtTheBoundRate) {
-    Catcher sink;
-    vb::register_sink(E_MI_MODULE_ID_DISP, &sink);  // catch the ISP's output
     vb::cap::SceneParams sc = vb::capture::scene();
     sc.moving = true;
     vb::capture::set_scene(sc);
     build(320, 240, 25);
+    Catcher sink;
+    vb::register_sink(E_MI_MODULE_ID_DISP, &sink);  // catch the ISP's output
     bind(port(E_MI_MODULE_ID_ISP, 0, 0, 0), port(E_MI_MODULE_ID_DISP, 0, 0, 0), 0);
     vb::capture::resume();
     {
@@ -428,3 +428,74 @@ TEST_F(Pipeline, MovingSceneChangesEveryPictureAndRunsAtTheBoundRate) {
 }
 
 }  // namespace
+
+// Holds the picture source's thread in the delivery of one picture, as this
+// machine under load holds it back, and records what it delivers.
+class Holder : public vb::FrameSink {
+public:
+    explicit Holder(size_t hold_at) : hold_at_(hold_at) { vb::register_sink(E_MI_MODULE_ID_DISP, this); }
+    ~Holder() override {
+        release();
+        vb::capture::pause();  // no delivery in flight once it returns
+        vb::register_sink(E_MI_MODULE_ID_DISP, nullptr);
+    }
+    void deliver(const MI_SYS_ChnPort_t &, const vb::Picture &pic) override {
+        std::unique_lock<std::mutex> lk(mu);
+        pts.push_back(pic.pts);
+        cv.notify_all();
+        if (pts.size() == hold_at_ + 1) cv.wait(lk, [&] { return released_; });
+    }
+    void release() {
+        std::lock_guard<std::mutex> g(mu);
+        released_ = true;
+        cv.notify_all();
+    }
+    bool wait_for(size_t n) {
+        std::unique_lock<std::mutex> lk(mu);
+        return cv.wait_for(lk, std::chrono::seconds(20), [&] { return pts.size() >= n; });
+    }
+    std::mutex mu;
+    std::condition_variable cv;
+    std::vector<uint64_t> pts;
+
+private:
+    size_t hold_at_;
+    bool released_ = false;
+};
+
+TEST_F(Pipeline, SlotsTheSourceSkipsWhenHeldBackAreCountedOneForEachMissingPeriod) {
+    constexpr uint64_t kPeriod = 33333;  // 30 fps, in board microseconds
+    constexpr size_t kHoldAt = 2;
+    build(320, 240, 30);
+    Holder sink(kHoldAt);
+    bind(port(E_MI_MODULE_ID_ISP, 0, 0, 0), port(E_MI_MODULE_ID_DISP, 0, 0, 0), 0);
+    vb::capture::resume();
+    ASSERT_TRUE(sink.wait_for(kHoldAt + 1));
+    uint64_t held;
+    {
+        std::lock_guard<std::mutex> g(sink.mu);
+        held = sink.pts[kHoldAt];
+    }
+    // Six and a half periods from the held picture's slot: the source makes
+    // the next slot late and must skip at least the four after it.
+    for (uint64_t now = vb::pts_now(); now < held + kPeriod * 13 / 2; now = vb::pts_now())
+        std::this_thread::sleep_for(std::chrono::microseconds(held + kPeriod * 13 / 2 - now));
+    sink.release();
+    ASSERT_TRUE(sink.wait_for(kHoldAt + 5));
+    vb::capture::pause();
+
+    vb::capture::VifCounts n = vb::capture::vif_counts(0, 0);
+    std::lock_guard<std::mutex> g(sink.mu);
+    EXPECT_EQ(sink.pts.size(), n.frames);
+    uint64_t missing = 0;
+    for (size_t i = 1; i < sink.pts.size(); ++i) {
+        uint64_t dt = sink.pts[i] - sink.pts[i - 1];
+        ASSERT_EQ(0u, dt % kPeriod) << "picture " << i;
+        ASSERT_GT(dt, 0u) << "picture " << i;
+        missing += dt / kPeriod - 1;
+    }
+    EXPECT_EQ(missing, n.skipped) << "every skip is one period missing between two pictures, and no more";
+    EXPECT_GE(n.skipped, 4u);
+    EXPECT_EQ("dev 0 port 0 frames " + std::to_string(n.frames) + " skipped " + std::to_string(n.skipped) + "\n",
+              vb::ctl_exec("vif stats"));
+}

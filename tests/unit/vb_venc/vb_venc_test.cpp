@@ -234,9 +234,10 @@ TEST(VirtualEncoder, PicturesAreLostAndCountedWhenTheConsumerFallsBehind) {
     vbvenc::ChnStats s = stats(5);
     EXPECT_EQ(s.encoded, 3u);
     EXPECT_EQ(s.dropped, 7u);
+    EXPECT_EQ(s.dropped_input, 0u) << "the consumer's loss, not the encoder's";
     EXPECT_EQ(s.queued, 3u);
     std::string line = vb::ctl_exec("venc-stats 5");
-    EXPECT_NE(line.find("encoded 3 dropped 7"), std::string::npos) << line;
+    EXPECT_NE(line.find("encoded 3 dropped 7 dropped_ring 0 dropped_input 0"), std::string::npos) << line;
 
     // The frames kept are the oldest ones, in order; the stream resumes after.
     for (int i = 0; i < 3; i++) {
@@ -247,6 +248,29 @@ TEST(VirtualEncoder, PicturesAreLostAndCountedWhenTheConsumerFallsBehind) {
     }
     ch.feed_and_wait();
     EXPECT_EQ(stats(5).encoded, 4u);
+}
+
+TEST(VirtualEncoder, PicturesComingFasterThanItEncodesAreLostAtItsInputAndCountedApart) {
+    Channel ch(6, attr(640, 360, 2, 1000000, 30));
+    ASSERT_TRUE(ch.ok());
+    ASSERT_EQ(MI_VENC_SetMaxStreamCnt(0, 6, 64), 0);  // the consumer never falls behind here
+    // One picture handed over 24 times at once: far quicker than any encode.
+    venc_test::MovingPicture mp(640, 360);
+    vb::Picture pic = mp.frame(0, vb::pts_now());
+    constexpr uint64_t kFed = 24;
+    for (uint64_t i = 0; i < kFed; i++) {
+        pic.pts += 33333;
+        vb::deliver_from(scl_port(6), pic);
+    }
+    ASSERT_TRUE(wait_for([&] {
+        vbvenc::ChnStats s = stats(6);
+        return s.encoded + s.dropped == kFed;
+    }));
+    vbvenc::ChnStats s = stats(6);
+    EXPECT_GT(s.dropped_input, 0u);
+    EXPECT_EQ(s.dropped, s.dropped_input);
+    EXPECT_EQ(s.dropped_ring, 0u);
+    EXPECT_GE(s.encoded, 4u) << "the newest pictures are kept";
 }
 
 TEST(VirtualEncoder, EncodingRunsOnTheChannelsOwnThread) {
