@@ -344,22 +344,26 @@ TEST_F(Framework, AgentsRouteByControlIdAndHandBackThePluginsAnswer) {
     }
 }
 
-// The default plug-ins load the virtual sensor's IQ file: the ISP root names
-// the build's directory of it.
-void use_reference_iq() {
-    const std::string f = VIDREC_REFERENCE_IQFILE;
-    vb::capture::set_isp_root(f.substr(0, f.rfind('/')));
-}
+// The default plug-ins on all three algorithms, loading the virtual sensor's
+// IQ file (the ISP root names the build's directory of it), with the 3A's
+// IQ-API agents registered.
+class DefaultPlugins : public Framework {
+protected:
+    void start() {
+        const std::string f = VIDREC_REFERENCE_IQFILE;
+        vb::capture::set_isp_root(f.substr(0, f.rfind('/')));
+        build(320, 240);
+        CUS3A_EnableUserspaceAE(0, 0, 1);
+        CUS3A_EnableUserspaceAWB(0, 0, 1);
+        CUS3A_EnableUserspaceAF(0, 0, 1);
+        ASSERT_EQ(0, MI_ISP_RegisterIspApiAgent(0, 0, Cus3A_SetIspApiData, Cus3A_GetIspApiData));
+    }
+};
 
 // With the default plug-ins, the dispatch's refusals come back to whoever
 // called the IQ-API.
-TEST_F(Framework, DispatchRefusalsReachTheCaller) {
-    use_reference_iq();
-    build(320, 240);
-    CUS3A_EnableUserspaceAE(0, 0, 1);
-    CUS3A_EnableUserspaceAWB(0, 0, 1);
-    CUS3A_EnableUserspaceAF(0, 0, 1);
-    ASSERT_EQ(0, MI_ISP_RegisterIspApiAgent(0, 0, Cus3A_SetIspApiData, Cus3A_GetIspApiData));
+TEST_F(DefaultPlugins, DispatchRefusalsReachTheCaller) {
+    ASSERT_NO_FATAL_FAILURE(start());
     vb::capture::set_lockstep(true, 2000);
     ASSERT_EQ(2, vb::capture::step(2));  // the AF algorithm is made on its first run
     vb::capture::iq_log_clear();
@@ -387,13 +391,8 @@ TEST_F(Framework, DispatchRefusalsReachTheCaller) {
 // Tuning requests while the driver switches the AWB on and off: the ctrl
 // route and the enable pass meet only under the device lock (run under
 // ThreadSanitizer in CI).
-TEST_F(Framework, ControlWhileTheAwbIsSwitchedOnAndOff) {
-    use_reference_iq();
-    build(320, 240);
-    CUS3A_EnableUserspaceAE(0, 0, 1);
-    CUS3A_EnableUserspaceAWB(0, 0, 1);
-    CUS3A_EnableUserspaceAF(0, 0, 1);
-    ASSERT_EQ(0, MI_ISP_RegisterIspApiAgent(0, 0, Cus3A_SetIspApiData, Cus3A_GetIspApiData));
+TEST_F(DefaultPlugins, ControlWhileTheAwbIsSwitchedOnAndOff) {
+    ASSERT_NO_FATAL_FAILURE(start());
     vb::capture::set_lockstep(true, 500);
     std::atomic<bool> stop{false};
     std::atomic<int> answered{0}, driver{0}, odd{0};
