@@ -771,11 +771,19 @@ class Board:
         m = re.search(r"inet (\d+\.\d+\.\d+\.\d+)/", out)
         return m.group(1) if m else None
 
-    def wait_board_ip(self, timeout=20.0):
+    def board_gateway(self):
+        """The board's default gateway, or None."""
+        out = _run(["ip", "-n", self.board_ns, "-4", "route", "show", "default"]).stdout.decode()
+        m = re.search(r"default via (\d+\.\d+\.\d+\.\d+)", out)
+        return m.group(1) if m else None
+
+    def wait_board_ip(self, timeout=20.0, route=False):
+        """Waits for eth0's address (and with `route`, the default route too:
+        a DHCP client sets the address first and the route a moment later)."""
         end = time.monotonic() + timeout
         while time.monotonic() < end:
             ip = self.board_ip()
-            if ip:
+            if ip and (not route or self.board_gateway()):
                 return ip
             time.sleep(0.1)
         return None

@@ -45,7 +45,7 @@ Inside the board / lan
 Network
   LAN_IP "192.168.1.1" (gateway, DHCP, DNS, RTMP server), BOARD_STATIC_IP
   "192.168.1.239" (the default static address), DHCP range .100-.199
-  b.board_ip() -> str | None; b.wait_board_ip(timeout=20) -> str | None
+  b.board_ip() -> str | None; b.wait_board_ip(timeout=20, route=False) -> str | None; b.board_gateway()
   b.leases() -> dnsmasq lease lines
   b.link(up: bool, wait=5)                 plug / unplug the network cable; returns once
                                            eth0 in the board shows it

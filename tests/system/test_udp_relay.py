@@ -25,7 +25,8 @@ def b(sandbox_available, vidrec_path):
     board.start()
     try:
         assert board.serial.wait_frame(HEART, timeout=10), "no heartbeat"
-        assert board.wait_board_ip(20), "no address from DHCP"
+        # Frames for the group leave by the default route.
+        assert board.wait_board_ip(20, route=True), "no address and route from DHCP"
         yield board
         # A sanitizer build reports faults on the console and may carry on.
         text = board.console_text()
