@@ -21,8 +21,6 @@ constexpr LX_U64 kRatioOne = 10000;   // RGB-IR ratio of 1
 constexpr LX_U32 kMaxSpeed = 1024;    // a speed of 1024 moves the whole error in one frame
 constexpr LX_U8 kBVStableFrames = 29; // frames of a bright, linear scene that count as converged
 
-bool dbg(const cam_ae_handle_t *h, unsigned bit) { return (h->u2DbgLevel >> bit) & 1u; }
-bool frameDbg(const cam_ae_handle_t *h, unsigned bit) { return h->SyncFrameCnt != 0 && dbg(h, bit); }
 
 LX_U32 curY(const cam_ae_handle_t *h) { return h->u4CurYx10[0][h->uCurYSyncIdx % 3]; }
 

@@ -23,13 +23,10 @@ constexpr unsigned kDbgSetting = 5;   // setters and getters
 constexpr unsigned kDbgSetExpo = 9;   // pAE_SetExposure start/end
 constexpr unsigned kDbgEnergyTr = 12; // energy interpolation traces
 
-bool dbg(const cam_ae_handle_t *h, unsigned bit) { return (h->u2DbgLevel >> bit) & 1u; }
-bool frameDbg(const cam_ae_handle_t *h, unsigned bit) { return h->SyncFrameCnt != 0 && dbg(h, bit); }
 
 LX_U16 sat16(LX_U64 v) { return v > 0xFFFFu ? (LX_U16)0xFFFFu : (LX_U16)v; }
 LX_U32 sat32(LX_U64 v) { return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : (LX_U32)v; }
 LX_S32 satS32(LX_S64 v) { return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : (LX_S32)v; }
-LX_U64 mulSat(LX_U64 a, LX_U64 b) { return (b != 0 && a > UINT64_MAX / b) ? UINT64_MAX : a * b; }
 
 // Clamp into the range spanned by a and b, whichever is larger.
 LX_S64 clampSpan(LX_S64 v, LX_S64 a, LX_S64 b) {

@@ -23,7 +23,7 @@ constexpr LX_U16 kDbgRowSums = 0x4000;
 constexpr LX_U32 kPeriod50 = 10000;  // us of 100 Hz light
 constexpr LX_U32 kPeriod60 = 8333;   // us of 120 Hz light
 
-bool dbg(const cam_ae_handle_t *h, LX_U16 bit) { return (h->u2DbgLevel & bit) != 0; }
+bool dbgMask(const cam_ae_handle_t *h, LX_U16 mask) { return (h->u2DbgLevel & mask) != 0; }
 
 const char *bandName(AE_BANDING b) { return b == BANDING_50HZ ? "50Hz" : "60Hz"; }
 
@@ -41,7 +41,7 @@ const char *modeName(AE_FLICKER_MODE m) {
 }
 
 void traceFlickerEx(const cam_ae_handle_t *h, const char *name, const AE_FLICKER_DETECT_TYPE_t &p) {
-    if (!dbg(h, kDbgSettings)) return;
+    if (!dbgMask(h, kDbgSettings)) return;
     CamOsPrintf("[%24s] Auto = %5s, OpType = %6s, AmpSensitivity = %3u, ScoreThd = %3u, RefreshCycles = %4u, "
                 "ValidTimes = %3u, Flicker Mode = %s\n",
                 name, p.bEnable ? "TRUE" : "FALSE", p.enOpType == OP_TYP_AUTO ? "AUTO" : "MANUAL",
@@ -50,8 +50,6 @@ void traceFlickerEx(const cam_ae_handle_t *h, const char *name, const AE_FLICKER
 }
 
 LX_U8 clampU8(LX_U8 v, LX_U8 lo, LX_U8 hi) { return v < lo ? lo : (v > hi ? hi : v); }
-
-LX_U64 mulSat(LX_U64 a, LX_U64 b) { return (b != 0 && a > UINT64_MAX / b) ? UINT64_MAX : a * b; }
 
 // ---- de-banding ---------------------------------------------------------------------
 
@@ -86,7 +84,7 @@ LX_U32 avoidBothFrequencies(LX_U32 n, AE_BANDING band) {
 
 void traceExpo(const cam_ae_handle_t *h, int line, const char *tag, const AE_APEX_EXPO &a, LX_U32 us, float s,
                float i) {
-    if (!dbg(h, kDbgCalc) || h->SyncFrameCnt == 0) return;
+    if (!dbgMask(h, kDbgCalc) || h->SyncFrameCnt == 0) return;
     const LX_S32 lvx10 = (LX_S32)(((LX_S64)a.i4BVxBASE * 10) / AE_APEX_BASE) + 50;
     CamOsPrintf("[%20s][%4d] %s : TV = %6d, SSV = %6d, SDV = %6d, BV = %7d(%4d)\n", "pAE_DoDeBanding", line, tag,
                 (int)a.i4TVxBASE, (int)a.i4SSVxBASE, (int)a.i4DSVxBASE, (int)a.i4BVxBASE, (int)lvx10);
@@ -128,7 +126,7 @@ LX_U32 rowFlickerEnergy(cam_ae_handle_t *h) {
     LX_U32 energy = 0;
     for (LX_U32 k = 0; k < half; ++k) energy += (LX_U32)abs(st.u4FlickerDetectAmp[k]);
 
-    if (dbg(h, kDbgRowSums)) {
+    if (dbgMask(h, kDbgRowSums)) {
         const char *name = "AE_FlickerFrequencyDetect";
         CamOsPrintf("[%s] FlickerDetectACC[0] = \n", name);
         for (LX_U32 r = 0; r < rows; ++r) CamOsPrintf(" %lu,", (unsigned long)st.u4FlickerDetectACC[0][r]);
@@ -219,7 +217,7 @@ LX_S32 pAE_DoDeBanding(cam_ae_handle_t *h, AE_APEX_EXPO *pExpo, AE_EXPOVAL *strE
     const float sMax = (float)(e.u4HWSensorMaxGain ? e.u4HWSensorMaxGain : 1);
     const float iMax = (float)(e.u4HWISPMaxGain ? e.u4HWISPMaxGain : 1);
     if (S * I > sMax * iMax) {
-        if (dbg(h, kDbgBandLimit))
+        if (dbgMask(h, kDbgBandLimit))
             CamOsPrintf("[%27s] Banding limited to (AGain,DGain) = (%7lu,%6lu); Input (AGain,DGain) = (%7lu,%6lu)\n",
                         "pAE_DoDeBanding", (unsigned long)e.u4HWSensorMaxGain, (unsigned long)e.u4HWISPMaxGain,
                         (unsigned long)(LX_U32)S, (unsigned long)(LX_U32)I);
@@ -240,7 +238,7 @@ LX_S32 pAE_DoDeBanding(cam_ae_handle_t *h, AE_APEX_EXPO *pExpo, AE_EXPOVAL *strE
     e.u4SensorUSec = tNew;
     e.u4SensorGain = Si;
     e.u4ISPGain = (LX_U32)I;
-    if (dbg(h, kDbgEnergy)) {
+    if (dbgMask(h, kDbgEnergy)) {
         const LX_U64 f2 = (LX_U64)e.u2Fnx10 * e.u2Fnx10;
         e.u8TargetTotalEnergy = mulSat(mulSat(Si, e.u4ISPGain), tNew) / (f2 ? f2 : 1);
     }
@@ -286,7 +284,7 @@ LX_S32 AE_FlickerFrequencyDetect(cam_ae_handle_t *h) {
         const LX_U32 energy = rowFlickerEnergy(h);
         // A frame without any difference to its reference usually means the
         // statistics did not move; bit 13 measures that setting again.
-        const bool retry = dbg(h, kDbgRestartOnZero) && energy == 0;
+        const bool retry = dbgMask(h, kDbgRestartOnZero) && energy == 0;
         if (step == AE_FLICKER_STEP_MEAS60) {
             if (energy < s.avg60) s.avg60 = energy;
             if (retry) {
@@ -446,14 +444,14 @@ LX_S32 pAE_SetFlicker(cam_ae_handle_t *h, AE_BANDING bs) {
     }
     h->strUserParam.eFlicker = bs;
     h->strUserParam.bIsChanged = LX_TRUE;
-    if (dbg(h, kDbgSettings)) CamOsPrintf("[%24s] BS : %s\n", __func__, bandName(bs));
+    if (dbgMask(h, kDbgSettings)) CamOsPrintf("[%24s] BS : %s\n", __func__, bandName(bs));
     return 0;
 }
 
 LX_S32 pAE_GetFlicker(cam_ae_handle_t *h, AE_BANDING *bs) {
     if (!bs) return 0;
     *bs = h->strUserParam.eFlicker;
-    if (dbg(h, kDbgSettings)) CamOsPrintf("[%24s] BS : %s\n", __func__, bandName(*bs));
+    if (dbgMask(h, kDbgSettings)) CamOsPrintf("[%24s] BS : %s\n", __func__, bandName(*bs));
     return 0;
 }
 
@@ -462,14 +460,14 @@ LX_S32 pAE_SetFlickerMode(cam_ae_handle_t *h, AE_FLICKER_MODE mode) {
     if ((LX_U32)mode > (LX_U32)AE_FLICKER_MANUAL) mode = AE_FLICKER_MANUAL;
     h->strUserParam.eFlickerMode = mode;
     h->strUserParam.bIsChanged = LX_TRUE;
-    if (dbg(h, kDbgSettings)) CamOsPrintf("[%24s] mode : %7s\n", __func__, modeName(mode));
+    if (dbgMask(h, kDbgSettings)) CamOsPrintf("[%24s] mode : %7s\n", __func__, modeName(mode));
     return 0;
 }
 
 LX_S32 pAE_GetFlickerMode(cam_ae_handle_t *h, AE_FLICKER_MODE *mode) {
     if (!mode) return 0;
     *mode = h->strUserParam.eFlickerMode;
-    if (dbg(h, kDbgSettings)) CamOsPrintf("[%24s] mode : %7s\n", __func__, modeName(*mode));
+    if (dbgMask(h, kDbgSettings)) CamOsPrintf("[%24s] mode : %7s\n", __func__, modeName(*mode));
     return 0;
 }
 

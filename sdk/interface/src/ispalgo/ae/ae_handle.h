@@ -787,3 +787,10 @@ LX_S32 AE_CalRGBIRTargetwithSmooth(cam_ae_handle_t *h);
 // Flicker (ae_flicker.cpp).
 LX_S32 AE_FlickerFrequencyDetect(cam_ae_handle_t *h);
 LX_S32 AE_FlickerFrequencyDetect_RunTimeMode(cam_ae_handle_t *h);
+
+// Small helpers every AE group uses.
+// Debug bit `bit` of u2DbgLevel; frameDbg only once frames are counted.
+inline bool dbg(const cam_ae_handle_t *h, unsigned bit) { return (h->u2DbgLevel >> bit) & 1u; }
+inline bool frameDbg(const cam_ae_handle_t *h, unsigned bit) { return h->SyncFrameCnt != 0 && dbg(h, bit); }
+// 64-bit product saturating at the type's maximum.
+inline LX_U64 mulSat(LX_U64 a, LX_U64 b) { return (b != 0 && a > UINT64_MAX / b) ? UINT64_MAX : a * b; }

@@ -20,7 +20,6 @@ constexpr unsigned kDbgIRHist = 10;    // every IR histogram bin
 constexpr LX_U32 kDefaultYx10 = 470;   // the mean of an empty scan
 constexpr LX_U32 kWholeGrid = 32;      // the grid DoAe lays the windows out for
 
-bool dbg(const cam_ae_handle_t *h, unsigned bit) { return (h->u2DbgLevel >> bit) & 1u; }
 
 LX_U32 cellsAcross(const AE_WIN_CFG &w) { return w.NumX > AE_WIN_MAX_CELLS ? AE_WIN_MAX_CELLS : w.NumX; }
 LX_U32 cellsDown(const AE_WIN_CFG &w) { return w.NumY > AE_WIN_MAX_CELLS ? AE_WIN_MAX_CELLS : w.NumY; }

@@ -25,8 +25,6 @@ constexpr LX_S64 kMinTarget = 10;
 constexpr LX_U32 kHistPixels = 33909;  // pixels of a statistics histogram
 constexpr LX_U32 kNeutralRatio = 512;
 
-bool dbg(const cam_ae_handle_t *h, unsigned bit) { return (h->u2DbgLevel >> bit) & 1u; }
-bool frameDbg(const cam_ae_handle_t *h, unsigned bit) { return h->SyncFrameCnt != 0 && dbg(h, bit); }
 
 LX_U32 curYOf(const cam_ae_handle_t *h) { return h->u4CurYx10[0][h->uCurYSyncIdx < 3 ? h->uCurYSyncIdx : 0]; }
 
