@@ -464,7 +464,6 @@ void AF_Continuous(cam_af_handle_t *h) {
     AF_UpdateHistory(h);
     if (AF_CheckScene(h) == 1) {
         if (status) AF_PRINT("AF_CheckScene == 1 \n");
-        h->eFSMState = AF_FSM_STATE_SEARCH_START;
         AF_SearchStart(h);
         return;
     }

@@ -527,8 +527,6 @@ void pAWB_Process(AWB_HND h) {
     pAWB_GainStrength(h);
     pAWB_CheckGain(h);
     pAWB_ApplyGain(h);
-    const AWBDEBUG_t *dbg = h->AwbInputParameter.tAWBDebug;
-    h->AwbParam.uDbgLevel = dbg ? (LX_U8)dbg->AWB_DEBUG_LEVEL : 0;
     print_frame(h);
 }
 

@@ -316,9 +316,8 @@ LX_S32 pAWB_SetGoldenLightArea(AWB_HND h, const AWB_CT_CALIB_S *g) {
     for (int i = 0; i < AWB_CT_NUM; ++i) {
         const LX_S32 x = c[4 * i], y = c[4 * i + 1], w = c[4 * i + 2], ht = c[4 * i + 3];
         p.stAwbLightArea[i] = {x, y, x, y - ht, x + w, y - ht, x + w, y};
-        p.stAwbCtCurve[i].u2Rgain = (LX_U16)(204800 / (2 * x + w));
-        p.stAwbCtCurve[i].u2Bgain = (LX_U16)(204800 / (2 * y - ht));
     }
+    pAWB_BuildCtCurveGains(h, p.stAwbLightArea);
     h->pLightArea = p.stAwbLightArea;
     pAWB_InitCaliParam(h, LX_FALSE);
     pAWB_UpdateLightAeraHighPrecision(h);
