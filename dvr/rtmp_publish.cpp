@@ -66,32 +66,29 @@ void RtmpCloseState(void) {
     if (u8RtmpConnectOK) emRtmpState = State_Rtmp_Close;
 }
 
-int ReadRtmpUrl(uint8_t index) {
-    if (index >= RTMP_URL_COUNT) return FileOpenFail;
-    ST_RTMP_URL rec;
-    memset(&rec, 0, sizeof rec);
+// Reads destination `index` from `dir`, both strings terminated. A short file
+// is refused: it would leave the tail of the previous destination behind.
+static int read_url_record(const std::string &dir, uint8_t index, ST_RTMP_URL *rec) {
+    memset(rec, 0, sizeof *rec);
     size_t got = 0;
-    int ret = ReadFileEx(url_file(g_relDir, index).c_str(), &rec, sizeof rec, &got);
-    if (ret != NoErr) return ret;
-    // A short file would leave the tail of the previous destination behind.
-    if (got != sizeof rec) return FileReadFail;
-    rec.user_name[sizeof rec.user_name - 1] = 0;
-    rec.rtmp_url[sizeof rec.rtmp_url - 1] = 0;
-    g_stUrl = rec;
-    return NoErr;
+    int ret = index < RTMP_URL_COUNT ? ReadFileEx(url_file(dir, index).c_str(), rec, sizeof *rec, &got) : FileOpenFail;
+    if (ret == NoErr && got != sizeof *rec) ret = FileReadFail;
+    rec->user_name[sizeof rec->user_name - 1] = 0;
+    rec->rtmp_url[sizeof rec->rtmp_url - 1] = 0;
+    return ret;
+}
+
+int ReadRtmpUrl(uint8_t index) {
+    ST_RTMP_URL rec;
+    int ret = read_url_record(g_relDir, index, &rec);
+    if (ret == NoErr) g_stUrl = rec;
+    return ret;
 }
 
 int LoadRtmpUrl(uint8_t ucIndex, ST_RTMP_URL *out) {
     printf("ucIndex = %d\n", ucIndex);
     ST_RTMP_URL rec;
-    memset(&rec, 0, sizeof rec);
-    size_t got = 0;
-    int ret = ucIndex < RTMP_URL_COUNT ? ReadFileEx(url_file(g_absDir, ucIndex).c_str(), &rec, sizeof rec, &got)
-                                       : FileOpenFail;
-    // A short file is refused as ReadRtmpUrl refuses it.
-    if (ret == NoErr && got != sizeof rec) ret = FileReadFail;
-    rec.user_name[sizeof rec.user_name - 1] = 0;
-    rec.rtmp_url[sizeof rec.rtmp_url - 1] = 0;
+    int ret = read_url_record(g_absDir, ucIndex, &rec);
     if (out) memcpy(out, &rec, sizeof rec);
     return ret;
 }

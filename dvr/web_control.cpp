@@ -227,7 +227,7 @@ void handle_save(const WebRequest &req, WebReply *rep) {
         std::lock_guard<std::mutex> g(g_ifMutex);
         for (int i = 0; i < 3; ++i) {
             char t[16];
-            snprintf(t, sizeof t, "%d.%d.%d.%d", addr[4 * i], addr[4 * i + 1], addr[4 * i + 2], addr[4 * i + 3]);
+            NetFormatIpv4(addr + 4 * i, t, sizeof t);
             g_ifPending[(size_t)i] = t;
         }
     }

@@ -55,8 +55,6 @@ void read_netip(DEV_IP_INFO_ST *rec) {
     *rec = (n == sizeof r && r.chksum == 0xAA) ? r : tIpDefault;
 }
 
-void dotted(const uint8_t a[4], char *out, size_t len) { snprintf(out, len, "%d.%d.%d.%d", a[0], a[1], a[2], a[3]); }
-
 in_addr to_in(const uint8_t a[4]) {
     in_addr r;
     memcpy(&r.s_addr, a, 4);
@@ -76,25 +74,38 @@ rtentry default_route(in_addr gw) {
     return rt;
 }
 
-// Removes the default routes through `ifname` other than the one via `keep`:
-// called once the new route is in, so the board always has one.
-void del_other_default_routes(int fd, const char *ifname, in_addr keep) {
+// Calls fn(gateway) for each default route through `ifname` in the kernel's
+// table until fn returns false; false if the table does not open.
+template <class F>
+bool each_default_route(const char *ifname, F fn) {
     FILE *f = fopen(g_netPaths.route, "r");
-    if (!f) return;
+    if (!f) return false;
     char line[256];
     while (fgets(line, sizeof line, f)) {
         char dev[IFNAMSIZ + 1];
         unsigned dst, gw, flags;
         if (sscanf(line, "%16s %x %x %x", dev, &dst, &gw, &flags) != 4) continue;
-        if (strcmp(dev, ifname) != 0 || dst != 0 || !(flags & RTF_GATEWAY) || gw == keep.s_addr) continue;
-        rtentry rt = default_route(in_addr{gw});
-        rt.rt_dev = const_cast<char *>(ifname);
-        if (ioctl(fd, SIOCDELRT, &rt) < 0) perror("ioctl(SIOCDELRT)");
+        if (strcmp(dev, ifname) == 0 && dst == 0 && (flags & RTF_GATEWAY) && !fn(in_addr{gw})) break;
     }
     fclose(f);
+    return true;
+}
+
+// Removes the default routes through `ifname` other than the one via `keep`:
+// called once the new route is in, so the board always has one.
+void del_other_default_routes(int fd, const char *ifname, in_addr keep) {
+    each_default_route(ifname, [&](in_addr gw) {
+        if (gw.s_addr == keep.s_addr) return true;
+        rtentry rt = default_route(gw);
+        rt.rt_dev = const_cast<char *>(ifname);
+        if (ioctl(fd, SIOCDELRT, &rt) < 0) perror("ioctl(SIOCDELRT)");
+        return true;
+    });
 }
 
 }  // namespace
+
+void NetFormatIpv4(const uint8_t a[4], char *out, size_t len) { snprintf(out, len, "%d.%d.%d.%d", a[0], a[1], a[2], a[3]); }
 
 bool NetParseIpv4(const char *text, uint8_t out[4]) {
     if (!text) return false;
@@ -200,22 +211,12 @@ int GetComputerInfo(char *ip, char *mask, char *broadcast) {
 }
 
 int GetDefaultGateway(const char *ifname, char *gateway, unsigned len) {
-    FILE *f = fopen(g_netPaths.route, "r");
-    if (!f) return -1;
-    char line[256];
     int ret = -1;
-    while (fgets(line, sizeof line, f)) {
-        char dev[IFNAMSIZ + 1];
-        unsigned dst, gw, flags;
-        if (sscanf(line, "%16s %x %x %x", dev, &dst, &gw, &flags) != 4) continue;
-        if (strcmp(dev, ifname) == 0 && dst == 0 && (flags & RTF_GATEWAY)) {
-            in_addr a{gw};
-            snprintf(gateway, len, "%s", inet_ntoa(a));
-            ret = 0;
-            break;
-        }
-    }
-    fclose(f);
+    each_default_route(ifname, [&](in_addr gw) {
+        snprintf(gateway, len, "%s", inet_ntoa(gw));
+        ret = 0;
+        return false;
+    });
     return ret;
 }
 
@@ -267,9 +268,9 @@ int SetIp(void) {
     DEV_IP_INFO_ST rec;
     read_netip(&rec);
     char ip[16], mask[16], gw[16];
-    dotted(rec.ucIp, ip, sizeof ip);
-    dotted(rec.ucMask, mask, sizeof mask);
-    dotted(rec.ucGateWay, gw, sizeof gw);
+    NetFormatIpv4(rec.ucIp, ip, sizeof ip);
+    NetFormatIpv4(rec.ucMask, mask, sizeof mask);
+    NetFormatIpv4(rec.ucGateWay, gw, sizeof gw);
     printf("checksum = %x\n", rec.chksum);
     printf("ip = %s\n", ip);
     printf("Mask = %s\n", mask);

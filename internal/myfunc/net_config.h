@@ -1,6 +1,7 @@
 // eth0 set-up: static address from "/customer/app/netIp" or DHCP, name
 // servers, MAC, and the link watcher thread.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
 #include "net_if.h"
@@ -47,6 +48,8 @@ extern NetPaths g_netPaths;
 // Dotted IPv4 text: four numbers 0-255 of one to three decimal digits
 // ("010" is ten, never octal) and nothing else. out is written only when valid.
 bool NetParseIpv4(const char *text, uint8_t out[4]);
+// Dotted text of 4 address bytes (16 bytes of room take any).
+void NetFormatIpv4(const uint8_t a[4], char *out, size_t len);
 // A static set-up the board can use: 0, NET_BAD_MASK (not contiguous, or 0)
 // or NET_BAD_GATEWAY (outside the address's subnet).
 enum { NET_BAD_MASK = 1, NET_BAD_GATEWAY = 2 };

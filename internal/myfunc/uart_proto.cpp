@@ -347,7 +347,7 @@ static u64 UartHeartDueInUs(u64 now_us) {
 }
 
 int UartHeartPoll(u64 now_us) {
-    if (s_HeartStarted && now_us - s_HeartLastUs < UART_HEART_PERIOD_US) return 0;
+    if (UartHeartDueInUs(now_us) != 0) return 0;
     s_HeartStarted = true;
     s_HeartLastUs = now_us;
     if (!g_UpdataFlag) DeviceHeart();
