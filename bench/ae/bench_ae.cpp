@@ -2,7 +2,7 @@
 // board (a brightness sweep, 1 -> 4 -> 0.25, with the AE closing the loop
 // while recording), as a share of a 33.3 ms frame. The reference, measured in
 // the same run, is the board working out the statistics of one 1080p frame;
-// "x_stats" is DoAe's cost over that.
+// "x_board_stats" is DoAe's cost over that.
 #include <benchmark/benchmark.h>
 #include <stdio.h>
 #include <string.h>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ae_algo.h"
+#include "bench_board_stats.h"
 #include "iq_cfg.h"
 #include "vb_scene.h"
 
@@ -18,11 +19,7 @@ namespace {
 
 using namespace vb::cap;
 
-double thread_cpu_s() {
-    timespec ts;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
+using benchref::thread_cpu_s;
 
 // One recorded frame: what the plug-in hands DoAe.
 struct Recorded {
@@ -108,31 +105,9 @@ const std::vector<Recorded> &recording() {
     return rec;
 }
 
-double stats_s_per_frame() {
-    static const double v = [] {
-        constexpr uint32_t W = 1920, H = 1080;
-        SceneModel m;
-        SceneParams sc;
-        Exposure ex;
-        AfConfig af = default_af_config();
-        std::vector<uint8_t> uyvy((size_t)W * H * 2), nv12((size_t)W * H * 3 / 2);
-        m.render_sensor(sc, ex, 0, 0, kLineNs / 1000.0, W, H, uyvy.data());
-        isp_process(uyvy.data(), W, 0, 0, W, H, ex, nv12.data());
-        Stats s;
-        const int n = 20;
-        const double t0 = thread_cpu_s();
-        for (int i = 0; i < n; ++i) {
-            compute_stats(nv12.data(), W, H, af, &s);
-            benchmark::DoNotOptimize(&s);
-        }
-        return (thread_cpu_s() - t0) / n;
-    }();
-    return v;
-}
-
 void BM_DoAeOnRecordedStatistics(benchmark::State &st) {
     std::vector<Recorded> rec = recording();
-    const double ref = stats_s_per_frame();
+    benchref::board_stats_s_per_frame();  // the reference, measured outside the timed loop
     AeRun ae;
     size_t i = 0;
     const double t0 = thread_cpu_s();
@@ -141,9 +116,7 @@ void BM_DoAeOnRecordedStatistics(benchmark::State &st) {
         benchmark::DoNotOptimize(ae.out);
         i = (i + 1) % rec.size();
     }
-    const double per = (thread_cpu_s() - t0) / (double)st.iterations();
-    st.counters["pct_of_33ms"] = per / (1.0 / 30.0) * 100.0;
-    st.counters["x_stats"] = per / ref;
+    benchref::report(st, thread_cpu_s() - t0, st.iterations());
 }
 BENCHMARK(BM_DoAeOnRecordedStatistics);
 

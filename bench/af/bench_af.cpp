@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "af_handle.h"
+#include "bench_board_stats.h"
 #include "mi_isp.h"
 #include "vb_scene.h"
 
@@ -20,13 +21,8 @@ namespace {
 using namespace vb::cap;
 constexpr uint32_t W = 1920, H = 1080;
 constexpr uint32_t kFirstPos = 300, kLastPos = 720, kPosStep = 5;
-constexpr double kFrameS = 1.0 / 30;
-
-double thread_cpu_s() {
-    timespec ts;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
+using benchref::report;
+using benchref::thread_cpu_s;
 
 std::vector<uint8_t> isp_picture(const SceneModel &m, uint32_t lens) {
     SceneParams sc;
@@ -83,29 +79,6 @@ const IQ_ISP_AF_INFO_STATS *stats_at(uint32_t pos) {
 
 MI_S32 answer_ok(MI_ISP_IQApiHeader_t *, void *) { return 0; }
 
-void report(benchmark::State &st, double cpu_s, double ref_s_per_frame) {
-    double per = cpu_s / (double)st.iterations();
-    st.counters["frame_pct"] = per / kFrameS * 100.0;
-    st.counters["x_board_stats"] = per / ref_s_per_frame;
-}
-
-double board_stats_s_per_frame() {
-    static const double v = [] {
-        SceneModel m;
-        std::vector<uint8_t> nv12 = isp_picture(m, 500);
-        AfConfig af = default_af_config();
-        auto s = std::make_unique<Stats>();
-        const int n = 50;
-        double t0 = thread_cpu_s();
-        for (int i = 0; i < n; ++i) {
-            compute_stats(nv12.data(), W, H, af, s.get());
-            benchmark::DoNotOptimize(s.get());
-        }
-        return (thread_cpu_s() - t0) / n;
-    }();
-    return v;
-}
-
 void BM_BoardStatistics1080p(benchmark::State &st) {
     SceneModel m;
     std::vector<uint8_t> nv12 = isp_picture(m, 500);
@@ -116,13 +89,13 @@ void BM_BoardStatistics1080p(benchmark::State &st) {
         compute_stats(nv12.data(), W, H, af, s.get());
         benchmark::DoNotOptimize(s.get());
     }
-    report(st, thread_cpu_s() - t0, board_stats_s_per_frame());
+    report(st, thread_cpu_s() - t0, st.iterations());
 }
 BENCHMARK(BM_BoardStatistics1080p);
 
 void BM_DoAfContinuous(benchmark::State &st) {
     recorded();
-    const double ref = board_stats_s_per_frame();
+    benchref::board_stats_s_per_frame();  // the reference, measured outside the timed loop
     MI_ISP_RegisterIspApiAgent(0, 0, answer_ok, answer_ok);  // the set-up requests at creation
     AfInitParam_t ip{0, 1023, 1, 1023, 500, 0, 0};
     AFDEBUG_t dbg{1, 0};
@@ -144,7 +117,7 @@ void BM_DoAfContinuous(benchmark::State &st) {
             h->pAF_Trigger(h);
         }
     }
-    report(st, thread_cpu_s() - t0, ref);
+    report(st, thread_cpu_s() - t0, st.iterations());
     st.counters["focused_of_150"] = frame >= 150 ? (double)searches / (double)(frame / 150) : 0;
     AfRelease(h);
 }
