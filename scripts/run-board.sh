@@ -27,9 +27,10 @@ if [ -z "$prog" ]; then
   prog=$build/dvr/vidrec
   [ -x "$prog" ] || prog=$build/vidrec
 fi
+# The PC's packages the board needs (only those: nothing of armhf).
+bash "$here/scripts/deps.sh" board || { echo "run-board.sh: the packages above are missing" >&2; exit 1; }
 if [ ! -x "$prog" ] && [ -z "${VIDREC_BUILD:-}" ]; then
-  # First run on a fresh machine: install what is needed and build.
-  bash "$here/scripts/deps.sh"
+  # First run on a fresh machine: build.
   cmake -S "$here" -B "$here/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build "$here/build" -j"$(nproc)" --target vidrec
   prog=$here/build/dvr/vidrec

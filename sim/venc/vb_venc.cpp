@@ -174,7 +174,7 @@ void encoder_thread(Chn *c, uint32_t handle) {
 
     std::unique_lock<std::mutex> lk(g_mu);
     for (;;) {
-        c->cv_in.wait(lk, [&] { return c->handle != handle || !c->in.empty(); });
+        c->cv_in.wait(lk, [&] { return c->handle != handle || (!c->in.empty() && !g_hooks.hold_input); });
         if (c->handle != handle) return;
         vb::Picture pic = std::move(c->in.front());
         c->in.pop_front();
@@ -571,6 +571,7 @@ bool stats(int chn, ChnStats *out) {
 void set_test_hooks(const TestHooks &h) {
     std::lock_guard<std::mutex> g(g_mu);
     g_hooks = h;
+    for (Chn &c : g_chn) c.cv_in.notify_all();
 }
 
 }  // namespace vbvenc

@@ -20,6 +20,7 @@ bool stats(int chn, ChnStats *out);
 
 struct TestHooks {
     int64_t pa_skew = 0;  // added to every record's address (a faulty driver)
+    bool hold_input = false;  // encoders take no picture, as in one long encode
 };
 void set_test_hooks(const TestHooks &h);
 

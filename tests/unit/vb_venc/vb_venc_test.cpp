@@ -254,23 +254,34 @@ TEST(VirtualEncoder, PicturesComingFasterThanItEncodesAreLostAtItsInputAndCounte
     Channel ch(6, attr(640, 360, 2, 1000000, 30));
     ASSERT_TRUE(ch.ok());
     ASSERT_EQ(MI_VENC_SetMaxStreamCnt(0, 6, 64), 0);  // the consumer never falls behind here
-    // One picture handed over 24 times at once: far quicker than any encode.
+    // The encoder is held, as in one encode longer than 24 frame times.
+    vbvenc::TestHooks hold;
+    hold.hold_input = true;
+    vbvenc::set_test_hooks(hold);
     venc_test::MovingPicture mp(640, 360);
     vb::Picture pic = mp.frame(0, vb::pts_now());
-    constexpr uint64_t kFed = 24;
+    constexpr uint64_t kFed = 24, kDepth = 4;
+    std::vector<uint64_t> fed;
     for (uint64_t i = 0; i < kFed; i++) {
         pic.pts += 33333;
+        fed.push_back(pic.pts);
         vb::deliver_from(scl_port(6), pic);
     }
-    ASSERT_TRUE(wait_for([&] {
-        vbvenc::ChnStats s = stats(6);
-        return s.encoded + s.dropped == kFed;
-    }));
     vbvenc::ChnStats s = stats(6);
-    EXPECT_GT(s.dropped_input, 0u);
+    EXPECT_EQ(s.encoded, 0u);
+    EXPECT_EQ(s.dropped_input, kFed - kDepth);
+    vbvenc::set_test_hooks(vbvenc::TestHooks{});
+    ASSERT_TRUE(wait_for([&] { return stats(6).encoded == kDepth; }));
+    s = stats(6);
     EXPECT_EQ(s.dropped, s.dropped_input);
     EXPECT_EQ(s.dropped_ring, 0u);
-    EXPECT_GE(s.encoded, 4u) << "the newest pictures are kept";
+    // The newest pictures are the ones kept.
+    for (uint64_t i = kFed - kDepth; i < kFed; i++) {
+        Fetched f;
+        ASSERT_EQ(MI_VENC_GetStream(0, 6, &f.st, 0), 0);
+        EXPECT_EQ(f.st.pstPack[0].u64PTS, (MI_U64)fed[i]);
+        ASSERT_EQ(MI_VENC_ReleaseStream(0, 6, &f.st), 0);
+    }
 }
 
 TEST(VirtualEncoder, EncodingRunsOnTheChannelsOwnThread) {
