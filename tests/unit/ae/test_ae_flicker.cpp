@@ -109,6 +109,33 @@ TEST(AeDeBanding, ShutterOnWholePeriodsGainsMakeUpTheLight) {
     }
 }
 
+// A table shutter of whole lamp periods, through the limits and de-banding
+// as a new exposure goes: it keeps every period and needs no banding gain.
+TEST(AeDeBanding, TableShutterOfWholePeriodsKeepsThemAll) {
+    const struct {
+        AE_BANDING band;
+        LX_U32 us;
+    } cases[] = {{BANDING_50HZ, 10000}, {BANDING_50HZ, 20000}, {BANDING_50HZ, 30000},
+                 {BANDING_50HZ, 40000}, {BANDING_60HZ, 16666}, {BANDING_60HZ, 41665}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "band " << c.band << " us " << c.us);
+        Ae ae;
+        cam_ae_handle_t *h = ae.h;
+        h->eFlicker = c.band;
+        h->eFlickerMode = AE_FLICKER_MANUAL;
+        AE_EXPOVAL &e = h->strPlainLongExpo;
+        e.u4MaxShutter = 100000;
+        const LX_S32 ssv = AE_ApexSSV(2048);
+        AE_APEX_EXPO a{AE_ApexTV(c.us), ssv, 0, AE_ApexAV(18), 0};
+        ASSERT_EQ(0, h->pAE_LimitMinMax(h, &a, &e));
+        ASSERT_EQ(0, h->pAE_DoDeBanding(h, &a, &e));
+        EXPECT_EQ(c.us, e.u4SensorUSec);
+        EXPECT_EQ(2048u, e.u4SensorGain);
+        EXPECT_EQ(1024u, e.u4ISPGain);
+        EXPECT_EQ(1024u, h->u4BandingGain);
+    }
+}
+
 // The start-up detector in a loop with a sensor that shows each result
 // `latency` frames later, under a lamp of the scene's mains. With the board's
 // two frames instead of the three assumed, the second 60 Hz measurement

@@ -1107,7 +1107,10 @@ LX_S32 pAE_LimitMinMax(cam_ae_handle_t *h, AE_APEX_EXPO *pExpo, AE_EXPOVAL *pExp
             us = sensor = isp = 0.0f;
             break;
     }
-    const LX_U32 usI = toU32(us), sgI = toU32(sensor), ispI = toU32(isp);
+    // The shutter to the nearest microsecond: truncating would take a table
+    // shutter of whole lamp periods (20000 us, 19999.99 after APEX) a
+    // microsecond below them, and de-banding would drop a whole period.
+    const LX_U32 usI = toU32(us + 0.5f), sgI = toU32(sensor), ispI = toU32(isp);
     e.bLimited = (sgI == minSg || sgI == maxSg || ispI == minIsp || ispI == maxIsp || usI == minUs || usI == maxUs)
                      ? LX_TRUE
                      : LX_FALSE;
