@@ -724,7 +724,9 @@ LX_S32 pAE_CalPvExpo(cam_ae_handle_t *h) {
     switch (h->eExpMode) {
         case AE_MODE_A:
             h->pAE_CalApexAuto2(h, lower, upper, &next, &plain);
-            if (h->pAE_FurtherLimitOnAperture(h)) AE_ConvertNextExpoToExpoVal(h, next, &plain);
+            // The split may have moved the aperture to a table point: the plain
+            // values (the F-number sent to the lens) follow it.
+            AE_ConvertNextExpoToExpoVal(h, next, &plain);
             h->pAE_LimitMinMax(h, &next, &plain);
             h->pAE_DoDeBanding(h, &next, &plain);
             break;
