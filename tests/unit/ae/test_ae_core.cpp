@@ -258,7 +258,10 @@ TEST(ProcessAE, EvCompensationOfTheSceneTarget) {
         LX_S32 ev;
         LX_U32 grad, target, want;
     };
-    const Case cases[] = {{3, 3, 400, 540}, {-3, 3, 400, 200}, {0, 3, 400, 400}, {6, 2, 470, 940}, {-20, 1, 470, 5}};
+    // Step counts beyond 32 bits of EV x16384 read the curve's own end (300 % or 1 %).
+    const Case cases[] = {{3, 3, 400, 540},      {-3, 3, 400, 200},       {0, 3, 400, 400},
+                          {6, 2, 470, 940},      {-20, 1, 470, 5},        {131072, 1, 400, 1200},
+                          {-131073, 1, 400, 4},  {INT32_MAX, 1, 400, 1200}, {INT32_MIN, 1, 400, 4}};
     for (const Case &c : cases) {
         Ae ae;
         useFakes(ae.h);

@@ -620,7 +620,8 @@ LX_S32 pAE_ProcessAE(cam_ae_handle_t *h) {
     h->u4EVTargetx10 = h->u4SceneTargetx10;
     if (h->i4EVComp != 0) {
         const LX_S32 grad = h->u4EVCompGrad ? (LX_S32)h->u4EVCompGrad : 1;
-        const LX_S32 x = (LX_S32)((LX_S64)h->i4EVComp * AE_APEX_BASE / grad);
+        // Any step count: a huge one reads the curve's end on its own side.
+        const LX_S32 x = satS32((LX_S64)h->i4EVComp * AE_APEX_BASE / grad);
         h->i4EVCompValue = Interp_LUT(h->strEvLut, x);
         h->u4EVTargetx10 = (h->u4SceneTargetx10 * (LX_U32)h->i4EVCompValue + 50) / 100;
     }

@@ -26,7 +26,6 @@ constexpr unsigned kDbgEnergyTr = 12; // energy interpolation traces
 
 LX_U16 sat16(LX_U64 v) { return v > 0xFFFFu ? (LX_U16)0xFFFFu : (LX_U16)v; }
 LX_U32 sat32(LX_U64 v) { return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : (LX_U32)v; }
-LX_S32 satS32(LX_S64 v) { return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : (LX_S32)v; }
 
 // Clamp into the range spanned by a and b, whichever is larger.
 LX_S64 clampSpan(LX_S64 v, LX_S64 a, LX_S64 b) {
