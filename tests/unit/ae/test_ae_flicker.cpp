@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 #include <math.h>
 
+#include <pthread.h>
+
+#include <atomic>
 #include <deque>
 #include <string>
+#include <thread>
 
 #include "ae_flicker.h"
 #include "ae_test_support.h"
@@ -207,6 +211,34 @@ TEST(AeFlickerStartup, StepsAreSharedByEveryHandleOfTheProcess) {
     EXPECT_EQ(AE_FLICKER_MANUAL, b.h->eFlickerMode);
     EXPECT_EQ(LX_TRUE, a.h->bAutoFlickerFrequencyDetection);
     EXPECT_EQ(10u, g_AeFlickerStartup.delayCnt);  // the wait happens once per process
+}
+
+// Two ISP devices detecting at once, each on its own 3A thread: every call of
+// either advances the shared steps exactly once (the ThreadSanitizer build
+// sees any unguarded access).
+TEST(AeFlickerStartup, TwoDevicesThreadsShareTheStepsSafely) {
+    ResetStartup();
+    Ae a(""), b("");
+    for (Ae *ae : {&a, &b}) ae->Flat(100);
+    constexpr int kCalls = 40;
+    std::atomic<int> decided{0};
+    auto detect = [&decided](cam_ae_handle_t *h, const char *name) {
+        pthread_setname_np(pthread_self(), name);
+        for (int call = 0; call < kCalls; ++call) {
+            h->bAutoFlickerFrequencyDetection = LX_TRUE;
+            AE_FlickerFrequencyDetect(h);
+            if (!h->bAutoFlickerFrequencyDetection) ++decided;
+        }
+    };
+    testing::internal::CaptureStderr();
+    std::thread t0(detect, a.h, "ae-dev0-3a"), t1(detect, b.h, "ae-dev1-3a");
+    t0.join();
+    t1.join();
+    testing::internal::GetCapturedStderr();
+    // 9 calls wait, then a decision every 7 steps: 71 steps are 10 decisions and one step.
+    EXPECT_EQ(10u, g_AeFlickerStartup.delayCnt);
+    EXPECT_EQ(10, decided.load());
+    EXPECT_EQ((LX_U32)AE_FLICKER_STEP_SET60 + 1, g_AeFlickerStartup.FlickerRefreshCnt);
 }
 
 TEST(AeFlickerRunTime, FramesUntilTheOtherFlickerRepeats) {
