@@ -539,6 +539,17 @@ TEST(AeNextExposure, SplitsKeepTheBrightnessInEveryMode) {
         }
     }
 
+    // The whole calculation step in mode A: the F-number that goes out is the
+    // aperture the split took (F8; the interpolated one there is F6.5).
+    h->eExpMode = AE_MODE_A;
+    h->strApexCurExpo.i4BVxBASE = bvNear;
+    g_stepEV = 0;
+    g_stepRatio = 1024;
+    h->bForceReCal = LX_TRUE;
+    ASSERT_EQ(0, h->pAE_CalPvExpo(h));
+    EXPECT_EQ(av80, h->strNextLongExpo.i4AVxBASE);
+    EXPECT_EQ(80, h->strPlainLongExpo.u2Fnx10);
+
     // Narrower limits than the table: the aperture stops at F4.0 and the
     // time takes the difference.
     ASSERT_EQ(0, h->pAE_SetMinMaxAperture(h, 28, 40));
@@ -551,31 +562,6 @@ TEST(AeNextExposure, SplitsKeepTheBrightnessInEveryMode) {
     EXPECT_EQ(AE_ApexAV(40), out.i4AVxBASE);
     EXPECT_EQ(a.Points[1].i4BVxBASE, out.i4BVxBASE);
     EXPECT_EQ(a.Points[1].i4TVxBASE + av80 - AE_ApexAV(40), out.i4TVxBASE);
-}
-
-// Mode A inside an aperture step of the table: the F-number that goes out
-// is the table aperture the exposure was split for.
-TEST(AeNextExposure, ModeASendsTheApertureItSplitFor) {
-    Ae ae("");
-    cam_ae_handle_t *h = ae.h;
-    h->pAE_CalSmoothExpo = FixedSmoothing;
-    h->pAE_DoDeBanding = CountDeBanding;
-    AE_EXPO_TBL t = Table({{80, 100, 1024, 1024},
-                           {80, 10000, 1024, 1024},
-                           {28, 10000, 1024, 1024},
-                           {28, 33333, 32768, 16384}});
-    ASSERT_EQ(0, h->pAE_SetPlainExpTbl(h, &t));
-    // Four fifths of the way from F2.8 to F8: the split takes F8 (the
-    // interpolated aperture there is F6.5).
-    const AE_APEX_EXPO &p1 = h->strApexLongExpoTbl.Points[1], &p2 = h->strApexLongExpoTbl.Points[2];
-    h->eExpMode = AE_MODE_A;
-    h->strApexCurExpo.i4BVxBASE = p2.i4BVxBASE + (p1.i4BVxBASE - p2.i4BVxBASE) / 5 * 4;
-    g_stepEV = 0;
-    g_stepRatio = 1024;
-    h->bForceReCal = LX_TRUE;
-    ASSERT_EQ(0, h->pAE_CalPvExpo(h));
-    EXPECT_EQ(AE_ApexAV(80), h->strNextLongExpo.i4AVxBASE);
-    EXPECT_EQ(80, h->strPlainLongExpo.u2Fnx10);
 }
 
 TEST(AeRgbIr, IspGainCorrectedForTheIrShareOnTheLongExposure) {
