@@ -97,6 +97,26 @@ DBG_AE_STRATEGY_UPPER_X = -5 5
     EXPECT_EQ(AE_FLICKER_DISABLE, h->eFlickerMode);
     EXPECT_EQ(AE_FLICKER_DISABLE, h->strUserParam.eFlickerMode);
     EXPECT_EQ(LX_TRUE, h->bForceReCal);
+    // The IQ buffer is the caller's once the AE is made.
+    EXPECT_EQ(nullptr, h->isp_dbg_buf_handle);
+
+    // Convergence bands outside 1..255 and a mains setting other than 0 and 1.
+    Ae worse(R"(
+DBG_AE_FLICKER = 2
+DBG_AE_CONV_INTO_STABLE_THD = 0
+DBG_AE_CONV_OUT_STABLE_THD = 256
+)");
+    EXPECT_EQ(BANDING_60HZ, worse.h->eFlicker);
+    EXPECT_EQ(10, worse.h->u2ConvIntoStableThd);
+    EXPECT_EQ(20, worse.h->u2ConvOutStableThd);
+    Ae edge("DBG_AE_CONV_INTO_STABLE_THD = 1\nDBG_AE_CONV_OUT_STABLE_THD = 255\n");
+    EXPECT_EQ(1, edge.h->u2ConvIntoStableThd);
+    EXPECT_EQ(255, edge.h->u2ConvOutStableThd);
+
+    // Without an IQ file the built-in flicker mode stays.
+    Ae none("");
+    EXPECT_EQ(AE_FLICKER_MANUAL, none.h->eFlickerMode);
+    EXPECT_EQ(AE_FLICKER_MANUAL, none.h->strUserParam.eFlickerMode);
 }
 
 // Fakes for the flow tests: what they return and how often they ran.
@@ -258,7 +278,10 @@ TEST(ProcessAE, EvCompensationOfTheSceneTarget) {
         LX_S32 ev;
         LX_U32 grad, target, want;
     };
-    const Case cases[] = {{3, 3, 400, 540}, {-3, 3, 400, 200}, {0, 3, 400, 400}, {6, 2, 470, 940}, {-20, 1, 470, 5}};
+    // Step counts beyond 32 bits of EV x16384 read the curve's own end (300 % or 1 %).
+    const Case cases[] = {{3, 3, 400, 540},      {-3, 3, 400, 200},       {0, 3, 400, 400},
+                          {6, 2, 470, 940},      {-20, 1, 470, 5},        {131072, 1, 400, 1200},
+                          {-131073, 1, 400, 4},  {INT32_MAX, 1, 400, 1200}, {INT32_MIN, 1, 400, 4}};
     for (const Case &c : cases) {
         Ae ae;
         useFakes(ae.h);

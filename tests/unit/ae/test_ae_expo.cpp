@@ -362,18 +362,18 @@ TEST(AeLimitMinMax, EachModeGivesWayInItsOrder) {
         LX_CAM_BOOL limited;
     };
     // Limits of the reference table: 100..33333 us, sensor 1x..16x, ISP 1x..8x.
-    // The split is worked out in single precision and truncated, so an
-    // exposure that comes back to itself may lose a unit (20000 us is
-    // 19999.95 us after its APEX round trip).
+    // The split is worked out in single precision; the shutter comes back to
+    // the nearest microsecond (20000 us is 19999.99 us after its APEX round
+    // trip), the gains truncated.
     const Case cases[] = {
-        {AE_MODE_A, 20000, 2048, 2048, 19999, 2048, 1024, LX_TRUE},      // ISP at its minimum
+        {AE_MODE_A, 20000, 2048, 2048, 20000, 2048, 1024, LX_TRUE},      // ISP at its minimum
         {AE_MODE_A, 50000, 1024, 1024, 33333, 1536, 1024, LX_TRUE},      // the sensor gain takes the time cut off
         {AE_MODE_A, 33333, 32768, 32768, 33333, 16384, 2047, LX_TRUE},   // the ISP gain takes the sensor's excess
         {AE_MODE_AV, 50000, 1024, 1024, 33333, 1536, 1024, LX_TRUE},
-        {AE_MODE_TV, 50, 2048, 2048, 49, 2048, 1024, LX_TRUE},           // the time stays, even below its limit
+        {AE_MODE_TV, 50, 2048, 2048, 50, 2048, 1024, LX_TRUE},           // the time stays, even below its limit
         {AE_MODE_TV, 33333, 32768, 32768, 33333, 16384, 2048, LX_TRUE},
         {AE_MODE_SV, 40000, 2048, 4096, 33333, 2048, 2048, LX_TRUE},     // the gains stay
-        {AE_MODE_SV, 20000, 2048, 4096, 19999, 2048, 2048, LX_FALSE},
+        {AE_MODE_SV, 20000, 2048, 4096, 20000, 2048, 2048, LX_FALSE},
         {AE_MODE_M, 50000, 1024, 1024, 0, 0, 0, LX_FALSE},               // untouched
     };
     for (const Case &c : cases) {
@@ -430,7 +430,7 @@ TEST(AeNextExposure, AutoAndManualOnTheBoardTable) {
     EXPECT_EQ(1116u, e.u4SensorGain);
     EXPECT_EQ(1093u, e.u4ISPGain);
     EXPECT_EQ(1191u, e.u4TotalGain);
-    EXPECT_EQ(LX_FALSE, e.bLimited);
+    EXPECT_EQ(LX_TRUE, e.bLimited);  // the table's 33333 us is the shutter's limit
 
     // No change and nothing forced: the exposure stays.
     g_stepEV = 0;
@@ -538,6 +538,17 @@ TEST(AeNextExposure, SplitsKeepTheBrightnessInEveryMode) {
             EXPECT_EQ(AE_APEX_BASE, out.i4DSVxBASE) << c.what;
         }
     }
+
+    // The whole calculation step in mode A: the F-number that goes out is the
+    // aperture the split took (F8; the interpolated one there is F6.5).
+    h->eExpMode = AE_MODE_A;
+    h->strApexCurExpo.i4BVxBASE = bvNear;
+    g_stepEV = 0;
+    g_stepRatio = 1024;
+    h->bForceReCal = LX_TRUE;
+    ASSERT_EQ(0, h->pAE_CalPvExpo(h));
+    EXPECT_EQ(av80, h->strNextLongExpo.i4AVxBASE);
+    EXPECT_EQ(80, h->strPlainLongExpo.u2Fnx10);
 
     // Narrower limits than the table: the aperture stops at F4.0 and the
     // time takes the difference.

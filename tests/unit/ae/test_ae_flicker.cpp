@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 #include <math.h>
 
+#include <pthread.h>
+
+#include <atomic>
 #include <deque>
 #include <string>
+#include <thread>
 
 #include "ae_flicker.h"
 #include "ae_test_support.h"
@@ -109,6 +113,33 @@ TEST(AeDeBanding, ShutterOnWholePeriodsGainsMakeUpTheLight) {
     }
 }
 
+// A table shutter of whole lamp periods, through the limits and de-banding
+// as a new exposure goes: it keeps every period and needs no banding gain.
+TEST(AeDeBanding, TableShutterOfWholePeriodsKeepsThemAll) {
+    const struct {
+        AE_BANDING band;
+        LX_U32 us;
+    } cases[] = {{BANDING_50HZ, 10000}, {BANDING_50HZ, 20000}, {BANDING_50HZ, 30000},
+                 {BANDING_50HZ, 40000}, {BANDING_60HZ, 16666}, {BANDING_60HZ, 41665}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "band " << c.band << " us " << c.us);
+        Ae ae;
+        cam_ae_handle_t *h = ae.h;
+        h->eFlicker = c.band;
+        h->eFlickerMode = AE_FLICKER_MANUAL;
+        AE_EXPOVAL &e = h->strPlainLongExpo;
+        e.u4MaxShutter = 100000;
+        const LX_S32 ssv = AE_ApexSSV(2048);
+        AE_APEX_EXPO a{AE_ApexTV(c.us), ssv, 0, AE_ApexAV(18), 0};
+        ASSERT_EQ(0, h->pAE_LimitMinMax(h, &a, &e));
+        ASSERT_EQ(0, h->pAE_DoDeBanding(h, &a, &e));
+        EXPECT_EQ(c.us, e.u4SensorUSec);
+        EXPECT_EQ(2048u, e.u4SensorGain);
+        EXPECT_EQ(1024u, e.u4ISPGain);
+        EXPECT_EQ(1024u, h->u4BandingGain);
+    }
+}
+
 // The start-up detector in a loop with a sensor that shows each result
 // `latency` frames later, under a lamp of the scene's mains. With the board's
 // two frames instead of the three assumed, the second 60 Hz measurement
@@ -180,6 +211,34 @@ TEST(AeFlickerStartup, StepsAreSharedByEveryHandleOfTheProcess) {
     EXPECT_EQ(AE_FLICKER_MANUAL, b.h->eFlickerMode);
     EXPECT_EQ(LX_TRUE, a.h->bAutoFlickerFrequencyDetection);
     EXPECT_EQ(10u, g_AeFlickerStartup.delayCnt);  // the wait happens once per process
+}
+
+// Two ISP devices detecting at once, each on its own 3A thread: every call of
+// either advances the shared steps exactly once (the ThreadSanitizer build
+// sees any unguarded access).
+TEST(AeFlickerStartup, TwoDevicesThreadsShareTheStepsSafely) {
+    ResetStartup();
+    Ae a(""), b("");
+    for (Ae *ae : {&a, &b}) ae->Flat(100);
+    constexpr int kCalls = 40;
+    std::atomic<int> decided{0};
+    auto detect = [&decided](cam_ae_handle_t *h, const char *name) {
+        pthread_setname_np(pthread_self(), name);
+        for (int call = 0; call < kCalls; ++call) {
+            h->bAutoFlickerFrequencyDetection = LX_TRUE;
+            AE_FlickerFrequencyDetect(h);
+            if (!h->bAutoFlickerFrequencyDetection) ++decided;
+        }
+    };
+    testing::internal::CaptureStderr();
+    std::thread t0(detect, a.h, "ae-dev0-3a"), t1(detect, b.h, "ae-dev1-3a");
+    t0.join();
+    t1.join();
+    testing::internal::GetCapturedStderr();
+    // 9 calls wait, then a decision every 7 steps: 71 steps are 10 decisions and one step.
+    EXPECT_EQ(10u, g_AeFlickerStartup.delayCnt);
+    EXPECT_EQ(10, decided.load());
+    EXPECT_EQ((LX_U32)AE_FLICKER_STEP_SET60 + 1, g_AeFlickerStartup.FlickerRefreshCnt);
 }
 
 TEST(AeFlickerRunTime, FramesUntilTheOtherFlickerRepeats) {

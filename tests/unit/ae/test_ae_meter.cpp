@@ -128,6 +128,23 @@ TEST(AeMeter, DoAeMetersAFrameOfAnotherGrid) {
     EXPECT_EQ(33, w1.EndY);
 }
 
+// An IQ file asking for more cells than the frame's grid has blocks meters
+// the scene all the same.
+TEST(AeMeter, MoreCellsThanBlocksMeterTheScene) {
+    std::string iq = aetest::ReferenceIq();
+    for (const char *item : {"DBG_AE_WIN_X_NUM = 16", "DBG_AE_WIN_Y_NUM = 16"}) {
+        const size_t at = iq.find(item);
+        ASSERT_NE(std::string::npos, at);
+        iq.replace(at + strlen(item) - 2, 2, "32");
+    }
+    Ae ae(iq);
+    ae.Flat(100);
+    ae.in.AvgBlkX = ae.in.AvgBlkY = 16;
+    ASSERT_EQ(0, ae.Frame());
+    EXPECT_EQ(1000u, ae.out.CurYx10);
+    EXPECT_EQ(1000u, ae.out.AvgYx10);
+}
+
 // RGB-IR metering: IR histogram of 1000 pixels at 100 and 10 at 200; the
 // luminance histogram's top 1 % is taken of the IR pixel total.
 TEST(AeMeter, InfraredMeans) {
@@ -258,6 +275,9 @@ TEST(AeMeter, WindowLayoutAndSortedCellShares) {
         {"no grid yet: 32 x 32", 0, 0, {1024, 1024, 0, 0, 16, 16}, 0, 32, 0, 32, 16, 16, 2, 2},
         {"128 x 90 grid", 128, 90, {1024, 1024, 0, 0, 16, 16}, 0, 128, 0, 90, 16, 16, 8, 6},
         {"128 x 90 grid, centre", 128, 90, {409, 409, 0, 0, 1, 1}, 38, 89, 27, 63, 1, 1, 89, 63},
+        {"32 cells on a 16 x 16 grid: a block each", 16, 16, {1024, 1024, 0, 0, 32, 32}, 0, 16, 0, 16, 16, 16, 1, 1},
+        {"32 cells, centre of a 24 x 24 grid: the whole grid", 24, 24, {409, 409, 0, 0, 32, 32}, 0, 24, 0, 24, 24, 24,
+         1, 1},
     };
     for (const Case &k : cases) {
         SCOPED_TRACE(k.what);

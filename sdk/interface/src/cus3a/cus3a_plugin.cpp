@@ -111,10 +111,12 @@ int VeltoAeInit(void *pdata, ISP_AE_INIT_PARAM *p) {
     init.sensor_id[sizeof init.sensor_id - 1] = 0;
     init.Size = sizeof init;
     init.FNx10 = (LX_U16)p->FNx10;
-    init.shutter_min = (LX_U16)p->shutter_min;
-    init.sensor_gain_min = (LX_U16)p->sensor_gain_min;
-    init.shutterHDRShort_min = (LX_U16)p->shutterHDRShort_min;
-    init.sensor_gainHDRShort_min = (LX_U16)p->sensor_gainHDRShort_min;
+    // The AE holds the minima in 16 bits: a larger one becomes the largest it can hold.
+    auto min16 = [](MI_U32 v) { return v > 0xFFFFu ? (LX_U16)0xFFFFu : (LX_U16)v; };
+    init.shutter_min = min16(p->shutter_min);
+    init.sensor_gain_min = min16(p->sensor_gain_min);
+    init.shutterHDRShort_min = min16(p->shutterHDRShort_min);
+    init.sensor_gainHDRShort_min = min16(p->sensor_gainHDRShort_min);
     init.fps = p->fps;
     init.shutter = p->shutter;
     init.shutter_step = p->shutter_step;

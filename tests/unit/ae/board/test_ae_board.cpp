@@ -156,6 +156,41 @@ TEST_F(AeBoard, ManualExposureGoesOutEveryFrameInWholeLines) {
     EXPECT_EQ(10000u, m.u32US);
 }
 
+// Dark scenes on a table that holds 20 ms, then 30 ms, while the gain rises:
+// a shutter of whole 50 Hz periods stays as it is, so 50 Hz de-banding needs
+// no more gain than the same scene with flicker off.
+TEST_F(AeBoard, FiftyHzKeepsATableShutterOfWholePeriods) {
+    MI_ISP_AE_EXPO_TABLE_TYPE_t t{};
+    const MI_ISP_AE_EXPO_POINT_TYPE_t pts[] = {{18, 100, 1024, 1024},     {18, 20000, 1024, 1024},
+                                               {18, 20000, 8192, 8192},   {18, 30000, 8192, 8192},
+                                               {18, 30000, 131072, 16384}};
+    t.u32NumPoints = 5;
+    std::copy(std::begin(pts), std::end(pts), t.stExpoTbl);
+    ASSERT_EQ(0, set_id(0x140A, t));
+    // Mean total gain of the settled loop, after its shutters were checked.
+    auto settle = [](uint32_t flicker, const char *what) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(0, set_id(0x140E, flicker));
+        for (int i = 0; i < 90; ++i) step();
+        double gain = 0;
+        for (int i = 0; i < 10; ++i) {
+            const CusAEResult_t r = step().r;
+            const int us = (int)r.Shutter;
+            EXPECT_TRUE(std::abs(us - 20000) <= 30 || std::abs(us - 30000) <= 30) << us;
+            gain += (double)r.SensorGain * r.IspGain / 1024 / 10;
+        }
+        return gain;
+    };
+    // Settled with flicker off: 20 ms at 1.5x and 7.4x, 30 ms at 12.5x.
+    for (double b : {0.25, 0.05, 0.02}) {
+        SCOPED_TRACE(testing::Message() << "brightness " << b);
+        set_brightness(b);
+        const double off = settle(QV_AE_FLICKER_TYPE_DISABLE, "flicker off");
+        const double fifty = settle(QV_AE_FLICKER_TYPE_50HZ, "50 Hz");
+        EXPECT_LE(fifty, off * 1.01);
+    }
+}
+
 // A dark scene under a 50 Hz lamp: the exposure is long enough to be bent
 // onto whole flicker periods.
 class AeFlicker : public AeBoard, public testing::WithParamInterface<uint32_t> {

@@ -182,10 +182,11 @@ void badItem(LX_U32 tag, long value) {
     CamOsPrintf("[AE_GetParamFromCfg] IQ item %u out of range (%ld), default kept\n", (unsigned)tag, value);
 }
 
-// An item copied whole over its member (which a failed read leaves alone).
+// An item copied whole over its member (which a failed read leaves alone);
+// true when it was read.
 template <typename T>
-void readItem(ISP_DBGBUF_HANDLE cfg, LX_U32 tag, T *member) {
-    if (cfg_getcfgsize(tag) == sizeof(T)) cfg_getcfgbyenum(cfg, tag, member);
+bool readItem(ISP_DBGBUF_HANDLE cfg, LX_U32 tag, T *member) {
+    return cfg_getcfgsize(tag) == sizeof(T) && cfg_getcfgbyenum(cfg, tag, member) == 0;
 }
 
 template <typename T>
@@ -250,15 +251,16 @@ LX_S32 AE_GetParamFromCfg(cam_ae_handle_t *h) {
     readItem(cfg, DBG_AE_MIN_FPS, &h->u4CurFPS);
     readItem(cfg, DBG_AE_SHUTTER_COMP_GAIN, &h->eShutterCompGain);
     readRange(cfg, DBG_AE_METERING_TYPE, &h->strAEStat.eWinWght, AE_AVERAGE, AE_SPOT);
-    // The start-up frequency detector is never armed from the IQ file.
-    readItem(cfg, DBG_AE_FLICKER_MODE, &h->eFlickerMode);
-    h->eFlickerMode = AE_FLICKER_DISABLE;
-    readItem(cfg, DBG_AE_FLICKER, &h->eFlicker);
+    // The start-up frequency detector is never armed from the IQ file; without
+    // the item the built-in mode stays.
+    if (readItem(cfg, DBG_AE_FLICKER_MODE, &h->eFlickerMode)) h->eFlickerMode = AE_FLICKER_DISABLE;
+    readRange(cfg, DBG_AE_FLICKER, &h->eFlicker, BANDING_50HZ, BANDING_60HZ);
     readRange(cfg, DBG_AE_EVCOMP_GRAD, &h->u4EVCompGrad, 1, 20);
     readItem(cfg, DBG_AE_EVCOMP, &h->i4EVComp);
     readLut(cfg, DBG_AE_CONV_RATIO_NUM, &h->strConvRatioLut);
-    readItem(cfg, DBG_AE_CONV_INTO_STABLE_THD, &h->u2ConvIntoStableThd);
-    readItem(cfg, DBG_AE_CONV_OUT_STABLE_THD, &h->u2ConvOutStableThd);
+    // A band of one level never holds; one beyond 255 counts every frame as converged.
+    readRange(cfg, DBG_AE_CONV_INTO_STABLE_THD, &h->u2ConvIntoStableThd, 1, 255);
+    readRange(cfg, DBG_AE_CONV_OUT_STABLE_THD, &h->u2ConvOutStableThd, 1, 255);
     readRange(cfg, DBG_AE_WIN_X_NUM, &h->strAEStat.strWins[0].NumX, 1, AE_WIN_MAX_CELLS);
     readRange(cfg, DBG_AE_WIN_Y_NUM, &h->strAEStat.strWins[0].NumY, 1, AE_WIN_MAX_CELLS);
     readExpoTbl(h, DBG_AE_EXPO_TBL_NUM, false);
@@ -429,6 +431,8 @@ extern "C" AeHandle AeInit(ISP_DBGBUF_HANDLE CfgHandle, AeInitParam_t *init_para
         output_param->Change = 1;
         writeResult(h, output_param);
     }
+    // The caller frees the IQ buffer once the AE is made.
+    h->isp_dbg_buf_handle = nullptr;
     return h;
 }
 
@@ -620,7 +624,8 @@ LX_S32 pAE_ProcessAE(cam_ae_handle_t *h) {
     h->u4EVTargetx10 = h->u4SceneTargetx10;
     if (h->i4EVComp != 0) {
         const LX_S32 grad = h->u4EVCompGrad ? (LX_S32)h->u4EVCompGrad : 1;
-        const LX_S32 x = (LX_S32)((LX_S64)h->i4EVComp * AE_APEX_BASE / grad);
+        // Any step count: a huge one reads the curve's end on its own side.
+        const LX_S32 x = satS32((LX_S64)h->i4EVComp * AE_APEX_BASE / grad);
         h->i4EVCompValue = Interp_LUT(h->strEvLut, x);
         h->u4EVTargetx10 = (h->u4SceneTargetx10 * (LX_U32)h->i4EVCompValue + 50) / 100;
     }

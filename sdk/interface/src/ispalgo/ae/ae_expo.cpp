@@ -26,7 +26,6 @@ constexpr unsigned kDbgEnergyTr = 12; // energy interpolation traces
 
 LX_U16 sat16(LX_U64 v) { return v > 0xFFFFu ? (LX_U16)0xFFFFu : (LX_U16)v; }
 LX_U32 sat32(LX_U64 v) { return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : (LX_U32)v; }
-LX_S32 satS32(LX_S64 v) { return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : (LX_S32)v; }
 
 // Clamp into the range spanned by a and b, whichever is larger.
 LX_S64 clampSpan(LX_S64 v, LX_S64 a, LX_S64 b) {
@@ -724,7 +723,9 @@ LX_S32 pAE_CalPvExpo(cam_ae_handle_t *h) {
     switch (h->eExpMode) {
         case AE_MODE_A:
             h->pAE_CalApexAuto2(h, lower, upper, &next, &plain);
-            if (h->pAE_FurtherLimitOnAperture(h)) AE_ConvertNextExpoToExpoVal(h, next, &plain);
+            // The split may have moved the aperture to a table point: the plain
+            // values (the F-number sent to the lens) follow it.
+            AE_ConvertNextExpoToExpoVal(h, next, &plain);
             h->pAE_LimitMinMax(h, &next, &plain);
             h->pAE_DoDeBanding(h, &next, &plain);
             break;
@@ -1107,7 +1108,10 @@ LX_S32 pAE_LimitMinMax(cam_ae_handle_t *h, AE_APEX_EXPO *pExpo, AE_EXPOVAL *pExp
             us = sensor = isp = 0.0f;
             break;
     }
-    const LX_U32 usI = toU32(us), sgI = toU32(sensor), ispI = toU32(isp);
+    // The shutter to the nearest microsecond: truncating would take a table
+    // shutter of whole lamp periods (20000 us, 19999.99 after APEX) a
+    // microsecond below them, and de-banding would drop a whole period.
+    const LX_U32 usI = toU32(us + 0.5f), sgI = toU32(sensor), ispI = toU32(isp);
     e.bLimited = (sgI == minSg || sgI == maxSg || ispI == minIsp || ispI == maxIsp || usI == minUs || usI == maxUs)
                      ? LX_TRUE
                      : LX_FALSE;

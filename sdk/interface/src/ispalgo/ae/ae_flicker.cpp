@@ -1,6 +1,7 @@
 // Flicker: de-banding of each new exposure, the start-up detector that finds
 // the mains frequency by trying both settings, the run-time detector that
 // watches for flicker of the other frequency, and the flicker settings.
+#include <pthread.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -254,19 +255,25 @@ LX_S32 pAE_DoDeBanding(cam_ae_handle_t *h, AE_APEX_EXPO *pExpo, AE_EXPOVAL *strE
 
 // ---- start-up detector ------------------------------------------------------------------
 
-LX_S32 AE_FlickerFrequencyDetect(cam_ae_handle_t *h) {
+namespace {
+
+// Each ISP device runs its AE on its own 3A thread; the shared steps are read
+// and advanced under this lock.
+pthread_mutex_t g_startupLock = PTHREAD_MUTEX_INITIALIZER;
+
+void startupStep(cam_ae_handle_t *h) {
     const char *name = "AE_FlickerFrequencyDetect";
     AE_FLICKER_STARTUP &s = g_AeFlickerStartup;
     CamOsPrintf("[%s] Frame Counts (Current/Delay) = (%2d,%2d), FPS - (Current,Deband) = (%6d,%6d)\n", name,
                 (int)s.FlickerRefreshCnt, (int)s.delayCnt, (int)h->u4CurFPS, (int)h->u4DebandFPS);
     if (s.delayCnt <= AE_FLICKER_WAIT_CALLS) {
         s.delayCnt += 1;
-        return 0;
+        return;
     }
     const LX_U32 step = s.FlickerRefreshCnt;
     if (step < AE_FLICKER_STEP_SET60 || step > AE_FLICKER_STEP_MEAS50) {
         s.FlickerRefreshCnt = AE_FLICKER_STEP_SET60;
-        return 0;
+        return;
     }
     LX_U32 next = step + 1;
 
@@ -303,10 +310,18 @@ LX_S32 AE_FlickerFrequencyDetect(cam_ae_handle_t *h) {
                     (unsigned)s.avg60, (unsigned)s.avg50, (unsigned)step);
         if (step == AE_FLICKER_STEP_MEAS50 && next != AE_FLICKER_STEP_SET50) {
             decideMains(h);
-            return 0;
+            return;
         }
     }
     s.FlickerRefreshCnt = next;
+}
+
+}  // namespace
+
+LX_S32 AE_FlickerFrequencyDetect(cam_ae_handle_t *h) {
+    pthread_mutex_lock(&g_startupLock);
+    startupStep(h);
+    pthread_mutex_unlock(&g_startupLock);
     return 0;
 }
 

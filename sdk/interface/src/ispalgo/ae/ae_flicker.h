@@ -25,8 +25,9 @@ enum {
     AE_FLICKER_STEP_MEAS50 = AE_FLICKER_STEP_REF50 + 1,  // the deciding step
 };
 
-// Process-wide and unguarded: the detectors run on the 3A threads only, and
-// two channels detecting at once advance the same steps.
+// Process-wide: two channels detecting at once advance the same steps. Each
+// ISP device has its own 3A thread, so AE_FlickerFrequencyDetect holds a lock
+// while it reads and advances them.
 typedef struct {
     LX_U32 FlickerRefreshCnt;  // step, from AE_FLICKER_STEP_SET60
     LX_U32 delayCnt;           // waiting calls; never reset

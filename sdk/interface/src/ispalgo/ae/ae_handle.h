@@ -794,3 +794,5 @@ inline bool dbg(const cam_ae_handle_t *h, unsigned bit) { return (h->u2DbgLevel 
 inline bool frameDbg(const cam_ae_handle_t *h, unsigned bit) { return h->SyncFrameCnt != 0 && dbg(h, bit); }
 // 64-bit product saturating at the type's maximum.
 inline LX_U64 mulSat(LX_U64 a, LX_U64 b) { return (b != 0 && a > UINT64_MAX / b) ? UINT64_MAX : a * b; }
+// 64-bit signed value saturated to 32 bits.
+inline LX_S32 satS32(LX_S64 v) { return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : (LX_S32)v; }

@@ -8,6 +8,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "ae_handle.h"
 #include "cam_os_wrapper.h"
 
@@ -441,8 +443,9 @@ LX_S32 pAE_SetNthWin(cam_ae_handle_t *h, LX_S32 idx, AE_WIN win) {
     auto start = [](LX_S64 s, LX_U32 blocks) { return (LX_U32)s >= blocks ? blocks : (LX_U32)s; };
 
     // A window is at least as many blocks as it has cells (the count it
-    // really gets, 1..32).
-    const LX_U32 numX = clampCells(win.u2NumX), numY = clampCells(win.u2NumY);
+    // really gets, 1..32, and no more than the grid has blocks: a window
+    // wider than the grid would start past its end and meter nothing).
+    const LX_U32 numX = std::min(clampCells(win.u2NumX), bx), numY = std::min(clampCells(win.u2NumY), by);
     const LX_U32 w = extent(bx, clampRatio(win.u4RatioX), numX);
     const LX_U32 hgt = extent(by, clampRatio(win.u4RatioY), numY);
     const LX_U32 sx = start((LX_S64)win.i4CenterOffsetX + ((LX_S64)bx - w) / 2, bx);
