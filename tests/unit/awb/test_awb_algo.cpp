@@ -38,6 +38,15 @@ TEST(AwbInit, RefusesIqDataItCannotUse) {
         {"light start after end", {{"DBG_AWB_LIGHT_START", "5"}, {"DBG_AWB_LIGHT_END", "3"}}},
         {"light end beyond the ten areas", {{"DBG_AWB_LIGHT_END", "10"}}},
         {"area whose mid-point sum is 0", {{"DBG_AWB_LIGHT_CT", "0*8 " + std::string("40 130 40 120 50 120 50 130")}}},
+        {"area whose mid-point sum is negative",
+         {{"DBG_AWB_LIGHT_CT", "-50 140 -50 130 40 130 40 140 " + [] {
+               std::string rest;  // areas 1..9 of the fixture
+               for (int i = 1; i < 10; ++i)
+                   for (int v : {30 + 10 * i, 140 - 10 * i, 30 + 10 * i, 130 - 10 * i, 40 + 10 * i, 130 - 10 * i,
+                                 40 + 10 * i, 140 - 10 * i})
+                       rest += std::to_string(v) + " ";
+               return rest;
+           }()}}},
     };
     for (const Row &r : rows) {
         Iq iq(t1_text(r.over));

@@ -116,7 +116,8 @@ bool read_iq(AWB_HND h, ISP_DBGBUF_HANDLE iq) {
     memcpy(p.stAwbLightArea, ct_area, sizeof p.stAwbLightArea);
     for (int i = 0; i < AWB_CT_NUM; ++i) {
         const AWB_LIGHT_AREA &a = p.stAwbLightArea[i];
-        if ((LX_S64)a.P0_X + a.P3_X == 0 || (LX_S64)a.P0_Y + a.P1_Y == 0) {
+        // The curve's gains divide by these sums: a sum of 0 or below has no gain.
+        if ((LX_S64)a.P0_X + a.P3_X <= 0 || (LX_S64)a.P0_Y + a.P1_Y <= 0) {
             CamOsPrintf("[AwbInit] light area %d has no mid-point\n", i);
             return false;
         }
