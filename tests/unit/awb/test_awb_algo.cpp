@@ -146,6 +146,65 @@ TEST(AwbFrame, MixesAndLimits) {
     }
 }
 
+// Window weights scale every weighted sum alike: a uniform weight of any
+// size gives the gains and colour temperature of the default weight 8.
+TEST(AwbFrame, UniformWindowWeightOfAnySizeGivesTheSameGains) {
+    struct Scene {
+        const char *what;
+        AWB_ALG_MODE alg;
+        bool hdr;
+        std::vector<std::pair<int, Rgb>> runs;
+    };
+    const Scene scenes[] = {
+        {"A", AWB_ALG_NORMAL, false, {{5760, kA}}},
+        {"A in HDR", AWB_ALG_NORMAL, true, {{5760, kA}}},
+        {"B between A and C", AWB_ALG_NORMAL, false, {{2000, kA}, {2500, kB}, {1260, kC}}},
+        {"A and B, balance", AWB_ALG_BALANCE, false, {{3000, kA}, {2760, kB}}},
+        {"A and B, focus, HDR", AWB_ALG_FOCUS, true, {{3000, kA}, {2760, kB}}},
+    };
+    for (const Scene &sc : scenes) {
+        G ref;
+        for (LX_U32 w : {8u, 8000u, 0xFFFFFFFFu}) {
+            Awb a;
+            ASSERT_EQ(0, a.h->pAWB_SetAwbAlgMode(a.h, sc.alg));
+            std::vector<LX_U32> win(81, w);
+            ASSERT_EQ(0, a.h->pAWB_SetWeightWin(a.h, win.data()));
+            if (sc.hdr) {
+                a.in.HDRMode = 1;
+                a.in.pAwbStatisShort = a.st.get();
+            }
+            for (int i = 0; i < 3; ++i) a.run(sc.runs);
+            G g = gains(a.out);
+            g.push_back(a.out.nColorTmp);
+            if (w == 8) {
+                ref = g;
+                continue;
+            }
+            EXPECT_EQ(ref, g) << sc.what << ", weight " << w;
+        }
+        if (sc.alg == AWB_ALG_NORMAL && sc.runs.size() == 1) {
+            EXPECT_EQ((G{1647, 1074, 1074, 1024, 6500}), ref) << sc.what;
+        }
+    }
+}
+
+TEST(AwbFrame, WideProductsAndQuotients) {
+    const LX_U64 max = ~0ull;
+    const AWB_U128 sq = awb_mul128(max, max);
+    EXPECT_EQ(max - 1, sq.hi);
+    EXPECT_EQ(1u, sq.lo);
+    EXPECT_EQ(max, awb_div128(sq, awb_u128(max)));
+    EXPECT_EQ(1ull << 63, awb_div128({1, 0}, awb_u128(2)));
+    EXPECT_EQ(max, awb_div128({1, 0}, awb_u128(1))) << "saturates";
+    EXPECT_EQ(2u, awb_div128({3, 5}, {1, 7})) << "a divisor beyond 64 bits";
+    EXPECT_EQ(1ull << 33, awb_div128({1, 0}, awb_u128(0x80000000u)));
+    EXPECT_EQ(123456789012345ull, awb_muldiv(123456789012345ull, 987654321987ull, 987654321987ull));
+    EXPECT_EQ(7u, awb_div128(awb_u128(7), awb_u128(0))) << "0 divides by 1";
+    const AWB_U128 s = awb_add128({0, max}, awb_u128(2));
+    EXPECT_EQ(1u, s.hi);
+    EXPECT_EQ(1u, s.lo);
+}
+
 TEST(AwbFrame, DaylightShareBeyond100IsAll) {
     Awb a(t1_text({{"DBG_AWB_DEFAULT_RATIO", "250*180"}}));
     a.run(kB);
