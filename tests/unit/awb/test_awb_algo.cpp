@@ -205,6 +205,38 @@ TEST(AwbFrame, WideProductsAndQuotients) {
     EXPECT_EQ(1u, s.lo);
 }
 
+// Converged on A, then part of the frame turns to B. Without the stabiliser
+// the gains follow; with it (grey-world threshold 64, count 2, force 150) a
+// grey world within 64 of the reference holds them, a larger one holds them
+// for two frames, and one beyond 150 with a target beyond 150 lets them go
+// at once.
+TEST(AwbFrame, StabiliserHoldsTheGainsAgainstSmallChanges) {
+    struct Row {
+        int b_blocks;
+        bool on;
+        G r_gains;  // of the three runs after the change
+    } rows[] = {
+        {1000, false, {1614, 1598, 1590}},
+        {1000, true, {1647, 1647, 1647}},
+        {2500, true, {1647, 1647, 1563}},
+        {5760, true, {1467, 1415, 1389}},
+        {5760, false, {1467, 1415, 1389}},
+    };
+    for (const Row &r : rows) {
+        Awb a;
+        const AWB_STABILIZER_PARAM sp{r.on ? LX_TRUE : LX_FALSE, 64, 2, 150};
+        ASSERT_EQ(0, a.h->pAWB_SetStabilizer(a.h, &sp));
+        for (int i = 0; i < 6; ++i) a.run(kA);
+        ASSERT_EQ(1647, a.out.tGain.nRgain);
+        G got;
+        for (int i = 0; i < 3; ++i) {
+            a.run({{5760 - r.b_blocks, kA}, {r.b_blocks, kB}});
+            got.push_back(a.out.tGain.nRgain);
+        }
+        EXPECT_EQ(r.r_gains, got) << r.b_blocks << (r.on ? " on" : " off");
+    }
+}
+
 TEST(AwbFrame, DaylightShareBeyond100IsAll) {
     Awb a(t1_text({{"DBG_AWB_DEFAULT_RATIO", "250*180"}}));
     a.run(kB);
@@ -344,6 +376,37 @@ TEST(AwbAreas, HdrCountsBlocksOnceAndLongSumsTwice) {
     EXPECT_EQ(5760u, a.h->sLightCount[AWB_CT_6500K].u4Count);
     EXPECT_EQ(5760u, a.h->sLightCount[AWB_CT_5000K].u4Count);
     EXPECT_EQ(2u * 5760, a.h->u4EffectTotalCount);
+}
+
+// Focus algorithm, reference white point 6500 K (area 3): a frame counting
+// more blocks of another area moves the reference there on the 11th such
+// frame when that area is a neighbour (threshold 100 %), never when it lies
+// two areas away and counts less than 8 times the reference (threshold 800 %).
+// The dynamic weights then favour the new reference and the colour
+// temperature follows it.
+TEST(AwbMultiLS, ReferenceWhitePointMovesToAStrongerNeighbour) {
+    struct Row {
+        Rgb other;
+        int ref_after_11;
+        int ct_after_14;
+    } rows[] = {{kB, 4, 5564}, {kC, 3, 6254}};
+    for (const Row &r : rows) {
+        Awb a;
+        ASSERT_EQ(0, a.h->pAWB_SetAwbAlgMode(a.h, AWB_ALG_FOCUS));
+        G refs;
+        for (int i = 0; i < 14; ++i) {
+            a.run({{3000, r.other}, {2760, kA}});
+            refs.push_back(a.h->sMultiLS.uRefWPInd);
+        }
+        G want(14, 3);
+        for (int i = 10; i < 14; ++i) want[i] = r.ref_after_11;
+        EXPECT_EQ(want, refs) << r.ref_after_11;
+        EXPECT_EQ(r.ct_after_14, a.out.nColorTmp);
+        const LX_U16 *target = a.h->sMultiLS.u2AwbDynamicCTWeight[1];
+        EXPECT_EQ(200, target[r.ref_after_11]);
+        EXPECT_EQ(100, target[r.ref_after_11 + 1]);
+        EXPECT_EQ(20, target[r.ref_after_11 + 2]);
+    }
 }
 
 TEST(AwbMultiLS, MatrixElementInterpolation) {
