@@ -35,3 +35,20 @@ def test_lens_follows_the_sharp_distance(board):
         assert abs(lens(board) - target) <= 10, (target, seen)
         assert made < 450, (target, seen)
     assert board.vb("lockstep off") == "ok"
+
+
+def test_one_failed_lens_status_leaves_a_focused_lens(board):
+    assert board.wait_console(r"\*+ af_init \*+", timeout=30), board.console_text()[-3000:]
+    assert board.vb("scene still").startswith("brightness")
+    assert board.vb("lockstep on 2000") == "ok"
+    assert board.vb("scene focus 600").startswith("brightness")
+    made, seen = focus_within(board, 600, 450)
+    assert made < 450, seen
+    held = lens(board)
+    assert board.vb("iqfail 0x2e20 -1 1") == "ok"
+    after = []
+    for _ in range(STEP):
+        assert board.vb("vif step 1") == "1"
+        after.append(lens(board))
+    assert after == [held] * STEP, (held, after)
+    assert board.vb("lockstep off") == "ok"

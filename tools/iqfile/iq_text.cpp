@@ -32,10 +32,13 @@ const std::map<std::string, uint32_t> &names() {
     return m;
 }
 
+// Decimal, or hexadecimal after "0x": a leading zero does not make octal.
 bool parse_int(const std::string &s, long long *v) {
+    const size_t i = !s.empty() && (s[0] == '-' || s[0] == '+') ? 1 : 0;
+    const bool hex = s.size() > i + 1 && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X');
     errno = 0;
     char *end = nullptr;
-    *v = strtoll(s.c_str(), &end, 0);
+    *v = strtoll(s.c_str(), &end, hex ? 16 : 10);
     return errno == 0 && end && *end == 0 && !s.empty();
 }
 

@@ -38,6 +38,15 @@ TEST(AwbInit, RefusesIqDataItCannotUse) {
         {"light start after end", {{"DBG_AWB_LIGHT_START", "5"}, {"DBG_AWB_LIGHT_END", "3"}}},
         {"light end beyond the ten areas", {{"DBG_AWB_LIGHT_END", "10"}}},
         {"area whose mid-point sum is 0", {{"DBG_AWB_LIGHT_CT", "0*8 " + std::string("40 130 40 120 50 120 50 130")}}},
+        {"area whose mid-point sum is negative",
+         {{"DBG_AWB_LIGHT_CT", "-50 140 -50 130 40 130 40 140 " + [] {
+               std::string rest;  // areas 1..9 of the fixture
+               for (int i = 1; i < 10; ++i)
+                   for (int v : {30 + 10 * i, 140 - 10 * i, 30 + 10 * i, 130 - 10 * i, 40 + 10 * i, 130 - 10 * i,
+                                 40 + 10 * i, 140 - 10 * i})
+                       rest += std::to_string(v) + " ";
+               return rest;
+           }()}}},
     };
     for (const Row &r : rows) {
         Iq iq(t1_text(r.over));
@@ -134,6 +143,97 @@ TEST(AwbFrame, MixesAndLimits) {
         a.run(r.scene);
         EXPECT_EQ(r.want, gains(a.out)) << r.what;
         EXPECT_EQ(r.ct, a.out.nColorTmp) << r.what;
+    }
+}
+
+// Window weights scale every weighted sum alike: a uniform weight of any
+// size gives the gains and colour temperature of the default weight 8.
+TEST(AwbFrame, UniformWindowWeightOfAnySizeGivesTheSameGains) {
+    struct Scene {
+        const char *what;
+        AWB_ALG_MODE alg;
+        bool hdr;
+        std::vector<std::pair<int, Rgb>> runs;
+    };
+    const Scene scenes[] = {
+        {"A", AWB_ALG_NORMAL, false, {{5760, kA}}},
+        {"A in HDR", AWB_ALG_NORMAL, true, {{5760, kA}}},
+        {"B between A and C", AWB_ALG_NORMAL, false, {{2000, kA}, {2500, kB}, {1260, kC}}},
+        {"A and B, balance", AWB_ALG_BALANCE, false, {{3000, kA}, {2760, kB}}},
+        {"A and B, focus, HDR", AWB_ALG_FOCUS, true, {{3000, kA}, {2760, kB}}},
+    };
+    for (const Scene &sc : scenes) {
+        G ref;
+        for (LX_U32 w : {8u, 8000u, 0xFFFFFFFFu}) {
+            Awb a;
+            ASSERT_EQ(0, a.h->pAWB_SetAwbAlgMode(a.h, sc.alg));
+            std::vector<LX_U32> win(81, w);
+            ASSERT_EQ(0, a.h->pAWB_SetWeightWin(a.h, win.data()));
+            if (sc.hdr) {
+                a.in.HDRMode = 1;
+                a.in.pAwbStatisShort = a.st.get();
+            }
+            for (int i = 0; i < 3; ++i) a.run(sc.runs);
+            G g = gains(a.out);
+            g.push_back(a.out.nColorTmp);
+            if (w == 8) {
+                ref = g;
+                continue;
+            }
+            EXPECT_EQ(ref, g) << sc.what << ", weight " << w;
+        }
+        if (sc.alg == AWB_ALG_NORMAL && sc.runs.size() == 1) {
+            EXPECT_EQ((G{1647, 1074, 1074, 1024, 6500}), ref) << sc.what;
+        }
+    }
+}
+
+TEST(AwbFrame, WideProductsAndQuotients) {
+    const LX_U64 max = ~0ull;
+    const AWB_U128 sq = awb_mul128(max, max);
+    EXPECT_EQ(max - 1, sq.hi);
+    EXPECT_EQ(1u, sq.lo);
+    EXPECT_EQ(max, awb_div128(sq, awb_u128(max)));
+    EXPECT_EQ(1ull << 63, awb_div128({1, 0}, awb_u128(2)));
+    EXPECT_EQ(max, awb_div128({1, 0}, awb_u128(1))) << "saturates";
+    EXPECT_EQ(2u, awb_div128({3, 5}, {1, 7})) << "a divisor beyond 64 bits";
+    EXPECT_EQ(1ull << 33, awb_div128({1, 0}, awb_u128(0x80000000u)));
+    EXPECT_EQ(123456789012345ull, awb_muldiv(123456789012345ull, 987654321987ull, 987654321987ull));
+    EXPECT_EQ(7u, awb_div128(awb_u128(7), awb_u128(0))) << "0 divides by 1";
+    const AWB_U128 s = awb_add128({0, max}, awb_u128(2));
+    EXPECT_EQ(1u, s.hi);
+    EXPECT_EQ(1u, s.lo);
+}
+
+// Converged on A, then part of the frame turns to B. Without the stabiliser
+// the gains follow; with it (grey-world threshold 64, count 2, force 150) a
+// grey world within 64 of the reference holds them, a larger one holds them
+// for two frames, and one beyond 150 with a target beyond 150 lets them go
+// at once.
+TEST(AwbFrame, StabiliserHoldsTheGainsAgainstSmallChanges) {
+    struct Row {
+        int b_blocks;
+        bool on;
+        G r_gains;  // of the three runs after the change
+    } rows[] = {
+        {1000, false, {1614, 1598, 1590}},
+        {1000, true, {1647, 1647, 1647}},
+        {2500, true, {1647, 1647, 1563}},
+        {5760, true, {1467, 1415, 1389}},
+        {5760, false, {1467, 1415, 1389}},
+    };
+    for (const Row &r : rows) {
+        Awb a;
+        const AWB_STABILIZER_PARAM sp{r.on ? LX_TRUE : LX_FALSE, 64, 2, 150};
+        ASSERT_EQ(0, a.h->pAWB_SetStabilizer(a.h, &sp));
+        for (int i = 0; i < 6; ++i) a.run(kA);
+        ASSERT_EQ(1647, a.out.tGain.nRgain);
+        G got;
+        for (int i = 0; i < 3; ++i) {
+            a.run({{5760 - r.b_blocks, kA}, {r.b_blocks, kB}});
+            got.push_back(a.out.tGain.nRgain);
+        }
+        EXPECT_EQ(r.r_gains, got) << r.b_blocks << (r.on ? " on" : " off");
     }
 }
 
@@ -276,6 +376,37 @@ TEST(AwbAreas, HdrCountsBlocksOnceAndLongSumsTwice) {
     EXPECT_EQ(5760u, a.h->sLightCount[AWB_CT_6500K].u4Count);
     EXPECT_EQ(5760u, a.h->sLightCount[AWB_CT_5000K].u4Count);
     EXPECT_EQ(2u * 5760, a.h->u4EffectTotalCount);
+}
+
+// Focus algorithm, reference white point 6500 K (area 3): a frame counting
+// more blocks of another area moves the reference there on the 11th such
+// frame when that area is a neighbour (threshold 100 %), never when it lies
+// two areas away and counts less than 8 times the reference (threshold 800 %).
+// The dynamic weights then favour the new reference and the colour
+// temperature follows it.
+TEST(AwbMultiLS, ReferenceWhitePointMovesToAStrongerNeighbour) {
+    struct Row {
+        Rgb other;
+        int ref_after_11;
+        int ct_after_14;
+    } rows[] = {{kB, 4, 5564}, {kC, 3, 6254}};
+    for (const Row &r : rows) {
+        Awb a;
+        ASSERT_EQ(0, a.h->pAWB_SetAwbAlgMode(a.h, AWB_ALG_FOCUS));
+        G refs;
+        for (int i = 0; i < 14; ++i) {
+            a.run({{3000, r.other}, {2760, kA}});
+            refs.push_back(a.h->sMultiLS.uRefWPInd);
+        }
+        G want(14, 3);
+        for (int i = 10; i < 14; ++i) want[i] = r.ref_after_11;
+        EXPECT_EQ(want, refs) << r.ref_after_11;
+        EXPECT_EQ(r.ct_after_14, a.out.nColorTmp);
+        const LX_U16 *target = a.h->sMultiLS.u2AwbDynamicCTWeight[1];
+        EXPECT_EQ(200, target[r.ref_after_11]);
+        EXPECT_EQ(100, target[r.ref_after_11 + 1]);
+        EXPECT_EQ(20, target[r.ref_after_11 + 2]);
+    }
 }
 
 TEST(AwbMultiLS, MatrixElementInterpolation) {

@@ -52,13 +52,34 @@ TEST(AwbCtl, AttributesRoundTripWithClampsInTheCallersRecord) {
     ASSERT_EQ(0, get(a, 0x1802, back));
     EXPECT_EQ(0, memcmp(&r, &back, sizeof r));
 
-    // Manual gains that cannot be applied fail the request; the rest is set.
-    r.stManualParaAPI.u16Bgain = 8192;
-    r.stAutoParaAPI.u8Speed = 20;
-    EXPECT_EQ(CAMERA_ERROR_3A_FAIL, set(a, 0x1802, r));
+    // An advanced type beyond 16 bits is refused like 2, not cut to 1.
+    memcpy(&r.stAutoParaAPI.eAdvType, "\x01\x00\x01\x00", 4);
+    ASSERT_EQ(0, set(a, 0x1802, r));
     ASSERT_EQ(0, get(a, 0x1802, back));
-    EXPECT_EQ(1500, back.stManualParaAPI.u16Bgain);
-    EXPECT_EQ(20, back.stAutoParaAPI.u8Speed);
+    EXPECT_EQ(QV_AWB_ADV_DEFAULT, back.stAutoParaAPI.eAdvType);
+}
+
+// Manual gains that cannot be applied fail the whole request: the mode, the
+// speed and the gains handed out stay as they were.
+TEST(AwbCtl, RefusedAttributesChangeNothing) {
+    Awb a;
+    for (int i = 0; i < 3; ++i) a.run(kA);
+    ASSERT_EQ((std::vector<int>{1647, 1074, 1074, 1024}), gains(a.out));
+    auto before = zeroed<MI_ISP_AWB_ATTR_TYPE_t>();
+    ASSERT_EQ(0, get(a, 0x1802, before));
+    for (bool red : {true, false}) {
+        MI_ISP_AWB_ATTR_TYPE_t r = before;
+        r.eOpType = QV_AWB_MODE_MANUAL;
+        r.stAutoParaAPI.u8Speed = 20;
+        (red ? r.stManualParaAPI.u16Rgain : r.stManualParaAPI.u16Bgain) = 9000;
+        EXPECT_EQ(CAMERA_ERROR_3A_FAIL, set(a, 0x1802, r));
+        auto now = zeroed<MI_ISP_AWB_ATTR_TYPE_t>();
+        ASSERT_EQ(0, get(a, 0x1802, now));
+        EXPECT_EQ(0, memcmp(&before, &now, sizeof now));
+        EXPECT_FALSE(a.h->bForceUpdate);
+        for (int i = 0; i < 2; ++i) a.run(kA);
+        EXPECT_EQ((std::vector<int>{1647, 1074, 1074, 1024}), gains(a.out));
+    }
 }
 
 TEST(AwbCtl, SettingsRoundTrip) {

@@ -29,6 +29,12 @@ std::mutex g_mu;
 std::vector<std::string> g_calls;  // "AE init 0", "AWB run 0", "AF ctrl 105 0", ...
 ISP_AF_INIT_PARAM g_afInit;
 MI_U32 g_aeGrid[2], g_awbGrid[2];  // the grids the plug-ins were handed
+// What the AE run was handed: the result's Size, the sums of histogram 1's
+// and the RGB-IR histogram's bins (under g_mu).
+struct AeSeen {
+    MI_U32 resultSize, hist2, histIR;
+};
+AeSeen g_aeSeen;
 int g_ctrlAnswer = 0;  // what the ctrl slots return
 MI_S32 g_ctrlRet = 0;  // what they write into s32Ret
 
@@ -60,17 +66,31 @@ int probe_ctrl(void *pdata, MI_U32 cmd, void *param) {
     return cmd == CUS3A_CTRL_CAMERA_REOPEN ? 0 : g_ctrlAnswer;
 }
 
+AeSeen ae_seen() {
+    std::lock_guard<std::mutex> g(g_mu);
+    return g_aeSeen;
+}
+
+ISP_AE_INTERFACE ae_probe(Probe *p) {
+    return {p, [](void *p, ISP_AE_INIT_PARAM *) { return note(p, "init"), 0; }, [](void *p) { note(p, "release"); },
+            [](void *p, const ISP_AE_INFO *i, ISP_AE_RESULT *r) {
+                note(p, "run");
+                g_aeGrid[0] = i->AvgBlkX, g_aeGrid[1] = i->AvgBlkY;
+                AeSeen seen{r->Size, 0, 0};
+                for (MI_U16 b : i->hist2->nHisto) seen.hist2 += b;
+                for (MI_U16 b : i->histIR->nHisto) seen.histIR += b;
+                {
+                    std::lock_guard<std::mutex> g(g_mu);
+                    g_aeSeen = seen;
+                }
+                r->Change = 0;
+            },
+            probe_ctrl};
+}
+
 void register_probes(unsigned ch) {
     for (int k = 0; k < 3; ++k) g_probe[k][ch] = {k == 0 ? "AE" : k == 1 ? "AWB" : "AF", ch};
-    ISP_AE_INTERFACE ae = {&g_probe[0][ch],
-                           [](void *p, ISP_AE_INIT_PARAM *) { return note(p, "init"), 0; },
-                           [](void *p) { note(p, "release"); },
-                           [](void *p, const ISP_AE_INFO *i, ISP_AE_RESULT *r) {
-                               note(p, "run");
-                               g_aeGrid[0] = i->AvgBlkX, g_aeGrid[1] = i->AvgBlkY;
-                               r->Change = 0;
-                           },
-                           probe_ctrl};
+    ISP_AE_INTERFACE ae = ae_probe(&g_probe[0][ch]);
     ISP_AWB_INTERFACE awb = {&g_probe[1][ch], [](void *p) { return note(p, "init"), 0; },
                              [](void *p) { note(p, "release"); },
                              [](void *p, const ISP_AWB_INFO *i, ISP_AWB_RESULT *) {
@@ -165,19 +185,119 @@ TEST_F(Framework, FirstEventInitialisesThenRunsEachKindInOrder) {
     EXPECT_EQ(0u, vb::capture::lockstep_timeouts());
 }
 
-TEST_F(Framework, SensorNotReadyRetriesAeOnTheNextEvent) {
-    start(300);
-    vb::capture::iq_fail(0x2E04, -1, 1);
+// A kind whose start-up read fails stays off for that frame (lockstep waits
+// out its missing answer) and starts on the next event.
+void expect_start_up_retry(MI_U32 id, const char *printed, const std::vector<std::string> &first,
+                           const std::vector<std::string> &second) {
+    vb::capture::iq_fail(id, -1, 1);
     testing::internal::CaptureStderr();
-    ASSERT_EQ(1, vb::capture::step(1));  // no AE answer this frame: lockstep waits out 300 ms
+    ASSERT_EQ(1, vb::capture::step(1));
     std::string out = testing::internal::GetCapturedStderr();
-    EXPECT_NE(std::string::npos, out.find("[_DoAeInit] Sensor have NOT been initialized!sret = -1\n")) << out;
-    std::vector<std::string> first = {"AWB init 0", "AF init 0", "AWB run 0", "AF run 0"};
+    EXPECT_NE(std::string::npos, out.find(printed)) << out;
     EXPECT_EQ(first, calls());
     clear_calls();
     ASSERT_EQ(1, vb::capture::step(1));
-    std::vector<std::string> second = {"AE init 0", "AE run 0", "AWB run 0", "AF run 0"};
     EXPECT_EQ(second, calls());
+}
+
+TEST_F(Framework, SensorNotReadyRetriesAeOnTheNextEvent) {
+    start(300);
+    expect_start_up_retry(MI_ISP_CID_AE_INIT_STATUS, "[_DoAeInit] Sensor have NOT been initialized!sret = -1\n",
+                          {"AWB init 0", "AF init 0", "AWB run 0", "AF run 0"},
+                          {"AE init 0", "AE run 0", "AWB run 0", "AF run 0"});
+}
+
+// The statistics requests of the AE step failing one at a time (the RGB-IR
+// histogram comes from an agent of the test, the board's would be empty):
+// without histogram 0 or the status the AE skips the frame; a missing
+// histogram 1 or RGB-IR histogram reaches the AE cleared.
+std::atomic<MI_U32> g_failOnce{0};
+
+MI_S32 ae_stats_driver(MI_ISP_IQApiHeader_t *h, void *d) {
+    MI_U32 id = h->u32CtrlID;
+    if (g_failOnce.compare_exchange_strong(id, 0)) return (MI_S32)0xA0072003;
+    if (h->u32CtrlID == MI_ISP_CID_AE_RGBIR_HISTO_STATS) {
+        auto *ir = (MI_ISP_RGBIR_HISTO_HW_STATISTICS_t *)d;
+        for (size_t i = 0; i < sizeof *ir / 2; ++i) ((MI_U16 *)ir)[i] = 1;
+        return 0;
+    }
+    return MI_ISP_API_AGENT_PASS_ON;
+}
+
+TEST_F(Framework, AeStepStopsWithoutHistogram0OrStatusAndClearsTheOthers) {
+    start(300);
+    ASSERT_EQ(0, MI_ISP_RegisterIspApiAgent(0, 0, nullptr, ae_stats_driver));
+    struct Row {
+        MI_U32 failing;
+        bool runs;
+        MI_U32 hist2, histIR;  // bin sums the AE is handed
+    } rows[] = {
+        {MI_ISP_CID_AE_HISTO0_STATS, false, 0, 0},
+        {MI_ISP_CID_AE_STATUS, false, 0, 0},
+        {MI_ISP_CID_AE_HISTO1_STATS, true, 0, 256},
+        {MI_ISP_CID_AE_RGBIR_HISTO_STATS, true, 33909, 0},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.failing);
+        ASSERT_EQ(1, vb::capture::step(1));
+        const AeSeen whole = ae_seen();
+        EXPECT_EQ(60u, whole.resultSize) << "the result comes with its size";
+        EXPECT_EQ(33909u, whole.hist2);
+        EXPECT_EQ(256u, whole.histIR);
+        clear_calls();
+        vb::capture::iq_log_clear();
+        {
+            std::lock_guard<std::mutex> g(g_mu);
+            g_aeSeen = {};
+        }
+        g_failOnce = r.failing;
+        ASSERT_EQ(1, vb::capture::step(1));
+        std::vector<std::string> want = {"AE run 0", "AWB run 0", "AF run 0"};
+        if (!r.runs) want.erase(want.begin());
+        EXPECT_EQ(want, calls());
+        EXPECT_EQ(r.runs ? 1u : 0u, vb::capture::iq_log(MI_ISP_CID_AE_PARAM).size());
+        if (r.runs) {
+            EXPECT_EQ(r.hist2, ae_seen().hist2);
+            EXPECT_EQ(r.histIR, ae_seen().histIR);
+        }
+    }
+    MI_ISP_RegisterIspApiAgent(0, 0, nullptr, nullptr);
+}
+
+TEST_F(Framework, NewAePluginReleasesTheRunningOneFirst) {
+    start();
+    ASSERT_EQ(1, vb::capture::step(1));
+    clear_calls();
+    static Probe other{"AE2", 0};
+    ISP_AE_INTERFACE ae2 = ae_probe(&other);
+    ASSERT_EQ(0, CUS3A_RegInterfaceEX(0, 0, E_ALGO_ADAPTOR_NATIVE, E_ALGO_TYPE_AE, &ae2));
+    EXPECT_EQ((std::vector<std::string>{"AE release 0"}), calls());
+    clear_calls();
+    ASSERT_EQ(1, vb::capture::step(1));
+    std::vector<std::string> want = {"AE2 init 0", "AE2 run 0", "AWB run 0", "AF run 0"};
+    EXPECT_EQ(want, calls());
+}
+
+// One failed lens-status read: at start-up the AF waits for the next event
+// (its range comes from that read); on a running AF the frame is skipped
+// and nothing is sent to the lens.
+TEST_F(Framework, AfWaitsOutAFailedLensStatus) {
+    start(300);
+    expect_start_up_retry(MI_ISP_CID_AF_STATUS, "[_DoAfInit] Lens status NOT available!sret = -1\n",
+                          {"AE init 0", "AWB init 0", "AE run 0", "AWB run 0"},
+                          {"AF init 0", "AE run 0", "AWB run 0", "AF run 0"});
+    EXPECT_EQ(1023u, g_afInit.MaxPos);
+
+    clear_calls();
+    vb::capture::iq_log_clear();
+    vb::capture::iq_fail(MI_ISP_CID_AF_STATUS, -1, 1);
+    ASSERT_EQ(1, vb::capture::step(1));
+    EXPECT_EQ((std::vector<std::string>{"AE run 0", "AWB run 0"}), calls());
+    EXPECT_TRUE(vb::capture::iq_log(MI_ISP_CID_AF_STATS).empty());
+    EXPECT_TRUE(vb::capture::iq_log(MI_ISP_CID_AF_PARAM).empty());
+    clear_calls();
+    ASSERT_EQ(1, vb::capture::step(1));
+    EXPECT_EQ(3u, calls().size());
 }
 
 TEST_F(Framework, EventsStoppingReleasesEveryKindAndTheNextEventStartsThemAgain) {
@@ -386,6 +506,28 @@ TEST_F(DefaultPlugins, DispatchRefusalsReachTheCaller) {
         EXPECT_NE(std::string::npos, out.find(c.printed)) << out;
         EXPECT_TRUE(vb::capture::iq_log(c.id).empty());
     }
+}
+
+// The lens status fails on the AF's first frame (its start-up read went
+// well): the AF algorithm is made on the next frame, from the lens range the
+// board reports, so the control path can narrow that range to the AF's own.
+std::atomic<int> g_afStatusReads{0};
+
+MI_S32 second_lens_status_fails(MI_ISP_IQApiHeader_t *h, void *d) {
+    if (h->u32CtrlID == MI_ISP_CID_AF_STATUS && ++g_afStatusReads == 2) return -1;
+    return Cus3A_GetIspApiData(h, d);
+}
+
+TEST_F(DefaultPlugins, AfAlgorithmIsMadeFromARealLensStatus) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    g_afStatusReads = 0;
+    ASSERT_EQ(0, MI_ISP_RegisterIspApiAgent(0, 0, Cus3A_SetIspApiData, second_lens_status_fails));
+    vb::capture::set_lockstep(true, 300);
+    ASSERT_EQ(3, vb::capture::step(3));
+    EXPECT_EQ(4, g_afStatusReads.load()) << "start-up, then one read a frame";
+    MI_ISP_AF_MOTOR_TYPE_t m{320, 700, 1, 50};
+    EXPECT_EQ(0, api(true, 0x1C2A, 0, &m, sizeof m));
+    MI_ISP_RegisterIspApiAgent(0, 0, nullptr, nullptr);
 }
 
 // Tuning requests while the driver switches the AWB on and off: the ctrl

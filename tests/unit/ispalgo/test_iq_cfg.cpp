@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <vector>
+
 #include "iq_cfg.h"
 #include "iq_text.h"
 
@@ -93,12 +95,35 @@ TEST(IqTable, LoadsOnlyWholeFilesWithTheirSum) {
     EXPECT_EQ(5u, v);
 }
 
+// The sum covers the payload's whole words only: its last 39127 mod 4 = 3
+// bytes load as they stand, one byte before them must match the sum.
+TEST(IqTable, LastBytesOfThePayloadAreOutsideTheSum) {
+    const LX_U32 words = IQ_CFG_BUF_SIZE / 4 * 4;
+    ASSERT_EQ(39124u, words);
+    struct Case {
+        LX_U32 at;
+        LX_S32 want;
+    };
+    for (const Case c : {Case{words, 0}, Case{IQ_CFG_BUF_SIZE - 1, 0}, Case{words - 1, -1}}) {
+        std::vector<uint8_t> img = image("DBG_AE_DEFAULT_TARGET = 470\n");
+        img[IQ_FILE_HEAD_SIZE + c.at] = 0xA5;
+        ISP_DBGBUF_HANDLE h = nullptr;
+        ASSERT_EQ(c.want, IspLoadIqCfg(&h, img.data(), (LX_U32)img.size())) << c.at;
+        if (h) {
+            EXPECT_EQ(0xA5, ((dbgbuf_handle_t *)h)->pDbgBuf[c.at]) << c.at;
+        }
+        IspFreeIqCfg(&h);
+    }
+}
+
 TEST(IqText, RejectsWhatWouldNotLoadAsMeant) {
     struct Case {
         const char *text, *error;
     };
     const Case cases[] = {
         {"DBG_AE_NO_SUCH = 1\n", "line 1: unknown item"},
+        {"DBG_AE_EVCOMP = 09\n", nullptr},  // decimal: 9
+        {"DBG_AE_EVCOMP = 0b1\n", "line 1: bad value"},
         {"# c\n5\n", "line 2: value before any item"},
         {"DBG_AWB_LIGHT_START = 256\n", "line 1: value 256 does not fit 1 bytes"},
         {"DBG_AE_TARGET_LUT_Y = 1*17\n", "line 1: too many values (17, the item holds 16)"},
@@ -107,12 +132,14 @@ TEST(IqText, RejectsWhatWouldNotLoadAsMeant) {
     };
     for (const Case &c : cases) {
         std::string err;
-        EXPECT_TRUE(iqtext::compile(c.text, {}, &err).empty()) << c.text;
-        EXPECT_EQ(0u, err.rfind(c.error, 0)) << err;
+        EXPECT_EQ(!c.error, !iqtext::compile(c.text, {}, &err).empty()) << c.text;
+        EXPECT_EQ(0u, err.rfind(c.error ? c.error : "", 0)) << err;
     }
-    // Values run on over lines; a repeat fills a table.
+    // Values run on over lines; a repeat fills a table. Numbers are decimal,
+    // also with a leading zero, or hexadecimal after 0x.
     std::string err;
-    std::vector<uint8_t> img = iqtext::compile("DBG_AE_WEIGHTING_TBL = 1*1024\n  2*1024\n3*1024\n", {}, &err);
+    std::vector<uint8_t> img = iqtext::compile(
+        "DBG_AE_WEIGHTING_TBL = 1*1024\n  2*1024\n3*1024\nDBG_AE_TARGET_LUT_Y = 0470 -0x10 0X1D6 +010\n", {}, &err);
     ASSERT_EQ("", err);
     ISP_DBGBUF_HANDLE h = nullptr;
     ASSERT_EQ(0, IspLoadIqCfg(&h, img.data(), (LX_U32)img.size()));
@@ -121,6 +148,9 @@ TEST(IqText, RejectsWhatWouldNotLoadAsMeant) {
     EXPECT_EQ(1, w[0]);
     EXPECT_EQ(2, w[1024]);
     EXPECT_EQ(3, w[3071]);
+    LX_S32 y[16];
+    ASSERT_EQ(0, cfg_getcfgbyenum(h, DBG_AE_TARGET_LUT_Y, y));
+    EXPECT_EQ((std::vector<LX_S32>{470, -16, 470, 10}), std::vector<LX_S32>(y, y + 4));
     IspFreeIqCfg(&h);
 }
 

@@ -133,9 +133,15 @@ void do_af_init(MI_U32 dev, MI_U32 ch) {
     ChInfo_t &c = ch_info(dev, ch);
     ISP_AF_INTERFACE &af = active_af(c);
     if (af.init) {
+        // The AF is made from the lens range it reads here: without a status,
+        // it waits for the next event instead of starting from range 0..0.
         CusAFInfo_t st;
         memset(&st, 0, sizeof st);
-        MI_ISP_CUS3A_GetAfStatus(dev, ch, &st);
+        MI_S32 ret = MI_ISP_CUS3A_GetAfStatus(dev, ch, &st);
+        if (ret != 0) {
+            CamOsPrintf("[%s] Lens status NOT available!sret = %d\n", "_DoAfInit", ret);
+            return;
+        }
         ISP_AF_INIT_PARAM p;
         memset(&p, 0, sizeof p);
         p.Size = sizeof p;
@@ -236,6 +242,7 @@ void ae_step(MI_U32 dev, MI_U32 ch) {
 
     ISP_AE_RESULT res;
     memset(&res, 0, sizeof res);
+    res.Size = sizeof res;
     res.Shutter = st.Shutter;
     res.SensorGain = st.SensorGain;
     res.IspGain = st.IspGain;
@@ -312,9 +319,14 @@ void af_step(MI_U32 dev, MI_U32 ch) {
     ISP_AF_INTERFACE &af = active_af(ch_info(dev, ch));
     if (!af.run) return;
     DevStats &s = g_stats[dev];
+    // A frame without the lens status is skipped: an all-zero status would
+    // read as a lens at 0 with range 0..0.
     CusAFInfo_t st;
     memset(&st, 0, sizeof st);
-    MI_ISP_CUS3A_GetAfStatus(dev, ch, &st);
+    if (MI_ISP_CUS3A_GetAfStatus(dev, ch, &st) != 0) {
+        CUS3A_STEP_ERROR("Cus3A_ProcAF");
+        return;
+    }
     ISP_AF_INFO info;
     info.Size = sizeof info;
     info.pStats = &s.af_stats;

@@ -113,13 +113,17 @@ LX_S32 AttrSet(void *p, LX_U32, void *d) {
     const AWB_HND h = H(p);
     auto *r = (MI_ISP_AWB_ATTR_TYPE_t *)d;
     AWB_ATTR_PARAM_t &a = r->stAutoParaAPI;
+    // The manual gains are the one refusal of the request: they are stored
+    // first, so a refused request changes nothing at all (the setters below
+    // touch settings the gains' store does not).
+    const MWB_PARAMS mwb = {r->stManualParaAPI.u16Rgain, r->stManualParaAPI.u16Grgain, r->stManualParaAPI.u16Gbgain,
+                            r->stManualParaAPI.u16Bgain};
+    if (h->pAWB_SetMwbAttr(h, &mwb) != 0) return CAMERA_ERROR_3A_FAIL;
     h->pAWB_SetApiState(h, (AWB_API_STATE)raw(r->eState));
     h->pAWB_SetApiMode(h, (AWB_API_MODE)raw(r->eOpType));
     h->pAWB_SetConvergeSpeed(h, a.u8Speed);
-    const MWB_PARAMS mwb = {r->stManualParaAPI.u16Rgain, r->stManualParaAPI.u16Grgain, r->stManualParaAPI.u16Gbgain,
-                            r->stManualParaAPI.u16Bgain};
-    const LX_S32 mwb_ret = h->pAWB_SetMwbAttr(h, &mwb);
-    h->pAWB_SetAwbAdvMode(h, (LX_U16)raw(a.eAdvType));
+    // Saturated, not cut: 0x10001 must stay out of range.
+    h->pAWB_SetAwbAdvMode(h, awb_sat_u16(raw(a.eAdvType)));
     h->pAWB_SetConvergeThd(h, a.u8ConvInThd, a.u8ConvOutThd);
     h->pAWB_SetGainStrength(h, a.u8RGStrength, a.u8BGStrength);
     h->pAWB_SetAwbAlgMode(h, (AWB_ALG_MODE)raw(a.eAlgType));
@@ -134,7 +138,7 @@ LX_S32 AttrSet(void *p, LX_U32, void *d) {
     h->pAWB_SetWpWeight(h, a.u16WpWeight);
     h->pAWB_SetWeightWin(h, a.u32WeightWin);
     h->bForceUpdate = LX_TRUE;
-    return mwb_ret != 0 ? CAMERA_ERROR_3A_FAIL : CAMERA_OK;
+    return CAMERA_OK;
 }
 
 LX_S32 AttrGet(void *p, LX_U32, void *d) {

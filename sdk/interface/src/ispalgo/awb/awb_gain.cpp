@@ -6,16 +6,36 @@
 #include "awb_handle.h"
 #include "cam_os_wrapper.h"
 
+LX_U64 awb_div128(AWB_U128 n, AWB_U128 d) {
+    if (!d.hi && !d.lo) d.lo = 1;
+    if (!n.hi && !d.hi) return CamOsMathDivU64(n.lo, d.lo, nullptr);
+    // Shift and subtract, one quotient bit at a time.
+    AWB_U128 q = {0, 0}, r = {0, 0};
+    for (int i = 127; i >= 0; --i) {
+        const LX_U64 bit = i >= 64 ? (n.hi >> (i - 64)) & 1u : (n.lo >> i) & 1u;
+        r = {(r.hi << 1) | (r.lo >> 63), (r.lo << 1) | bit};
+        if (r.hi > d.hi || (r.hi == d.hi && r.lo >= d.lo)) {
+            r = {r.hi - d.hi - (r.lo < d.lo ? 1u : 0u), r.lo - d.lo};
+            if (i >= 64) q.hi |= 1ull << (i - 64);
+            else q.lo |= 1ull << i;
+        }
+    }
+    return q.hi ? ~0ull : q.lo;
+}
+
 namespace {
 
-LX_U32 div_u64(LX_U64 n, LX_U64 d) { return awb_sat_u32(CamOsMathDivU64(n, d ? d : 1, nullptr)); }
-
 // Gains that make the sums grey, with half the count as rounding term.
-AWB_RBGAIN gains_of_sums(LX_U32 r, LX_U32 g, LX_U32 b, LX_U32 count) {
+AWB_RBGAIN gains_of_sums(LX_U64 r, LX_U64 g, LX_U64 b, LX_U64 count) {
     const LX_U64 half = count / 2;
     LX_U64 gn = g + half;
     if (!gn) gn = 1;
-    return {div_u64(gn * 1024, r + half), div_u64(gn * 1024, b + half)};
+    return {awb_sat_u32(awb_muldiv(gn, 1024, r + half)), awb_sat_u32(awb_muldiv(gn, 1024, b + half))};
+}
+
+// (a * wa + b * wb) / (wa + wb) of two gains.
+LX_U64 weighted_mean(LX_U64 a, LX_U64 wa, LX_U64 b, LX_U64 wb) {
+    return awb_div128(awb_add128(awb_mul128(a, wa), awb_mul128(b, wb)), awb_u128(wa + wb));
 }
 
 AWB_RBGAIN light_gains(const AWB_LIGHT_COUNT &c, bool by_region) {
@@ -32,19 +52,19 @@ void pAWB_GetLightGain_GrayWorld(AWB_HND h, LX_U32 *rgain, LX_U32 *bgain) {
 
 void pAWB_GetLightGain_Balance(AWB_HND h, LX_U32 *rgain, LX_U32 *bgain) {
     const AWB_ADJUSTABLE_SETTING &p = h->AwbParam;
-    LX_U64 sr = 0, sg = 0, sb = 0;
+    AWB_U128 sr = {0, 0}, sg = {0, 0}, sb = {0, 0};
     for (LX_U32 i = p.u2LightStart; i <= p.u2LightEnd && i < AWB_CT_NUM; ++i) {
         const AWB_LIGHT_COUNT &c = h->sLightCount[i];
         const LX_U64 v = c.u4LvWeight, half = c.u4RegionCount / 2;
-        sr += v * (c.u4SumR + half);
-        sg += v * (c.u4SumG + half);
-        sb += v * (c.u4SumB + half);
+        sr = awb_add128(sr, awb_mul128(v, c.u4SumR + half));
+        sg = awb_add128(sg, awb_mul128(v, c.u4SumG + half));
+        sb = awb_add128(sb, awb_mul128(v, c.u4SumB + half));
     }
-    if (!sr) sr = 1;
-    if (!sg) sg = 1;
-    if (!sb) sb = 1;
-    *rgain = div_u64(sg * 1024, sr);
-    *bgain = div_u64(sg * 1024, sb);
+    if (!sg.hi && !sg.lo) sg.lo = 1;
+    // Sums below 2^76 (ten lights, 16-bit LV weights): times 1024 by a shift.
+    const AWB_U128 g1024 = {(sg.hi << 10) | (sg.lo >> 54), sg.lo << 10};
+    *rgain = awb_sat_u32(awb_div128(g1024, sr));
+    *bgain = awb_sat_u32(awb_div128(g1024, sb));
     if (p.u2LightStart > p.u2LightEnd) *rgain = *bgain = AWB_GAIN_UNIT;
     h->sLightGain[AWB_GAIN_NORMAL] = {*rgain, *bgain};
 }
@@ -58,16 +78,16 @@ void pAWB_GetLightGain_Normal(AWB_HND h, LX_U32 *rgain, LX_U32 *bgain) {
     if (s < AWB_CT_NUM) {
         const AWB_RBGAIN g2 = light_gains(h->sLightCount[s], true);
         const LX_U64 w1 = h->sLightCount[f].u4Weight, w2 = h->sLightCount[s].u4Weight;
-        r = (g2.u4Rgain * w2 + g1.u4Rgain * w1) / (w1 + w2);
-        b = (g2.u4Bgain * w2 + g1.u4Bgain * w1) / (w1 + w2);
+        r = weighted_mean(g2.u4Rgain, w2, g1.u4Rgain, w1);
+        b = weighted_mean(g2.u4Bgain, w2, g1.u4Bgain, w1);
         const bool neighbours = f >= 1 && f <= 8 && t < AWB_CT_NUM &&
                                 ((s == f - 1 && t == f + 1) || (s == f + 1 && t == f - 1));
         if (w2 && neighbours) {
             const LX_U64 w3 = h->sLightCount[t].u4Weight;
             if (w3 && h->AwbParam.uMixThirdThd < 100 * w3 / w2) {
                 const AWB_RBGAIN g3 = light_gains(h->sLightCount[t], false);
-                r = (g3.u4Rgain * w3 + r * (w1 + w2)) / (w1 + w2 + w3);
-                b = (g3.u4Bgain * w3 + b * (w1 + w2)) / (w1 + w2 + w3);
+                r = weighted_mean(g3.u4Rgain, w3, r, w1 + w2);
+                b = weighted_mean(g3.u4Bgain, w3, b, w1 + w2);
             }
         }
     }
@@ -124,12 +144,13 @@ void pAWB_MixUserGain(AWB_HND h, LX_U32 *rgain, LX_U32 *bgain) {
     if (h->uUserLightFirst >= AWB_USER_AREA_NUM) return;
     const AWB_LIGHT_COUNT &c = h->sUserCount[h->uUserLightFirst];
     if (!c.u4SumR || !c.u4SumG || !c.u4SumB) return;
-    const LX_U64 ur = (LX_U64)c.u4SumG * 1024 / c.u4SumR, ub = (LX_U64)c.u4SumG * 1024 / c.u4SumB;
+    const LX_U64 ur = awb_sat_u32(awb_muldiv(c.u4SumG, 1024, c.u4SumR));
+    const LX_U64 ub = awb_sat_u32(awb_muldiv(c.u4SumG, 1024, c.u4SumB));
     const LX_U64 w2 = h->uLightSecond < AWB_CT_NUM ? h->sLightCount[h->uLightSecond].u4Weight : 0;
     // Full-width weights: cut to 16 bits they would wrap and tip the mix.
     const LX_U64 l = h->sLightCount[h->uLightFirst].u4Weight + w2, u = c.u4Weight;
     if (u + l == 0) return;
-    const LX_U64 pl = 100 * l / (u + l), pu = 100 * u / (u + l);
+    const LX_U64 pl = awb_muldiv(100, l, u + l), pu = awb_muldiv(100, u, u + l);
     *rgain = awb_sat_u32((ur * pu + *rgain * pl) / 100);
     *bgain = awb_sat_u32((ub * pu + *bgain * pl) / 100);
     h->sLightGain[AWB_GAIN_USER] = {*rgain, *bgain};
@@ -140,14 +161,15 @@ LX_U32 abs_diff(LX_U32 a, LX_U32 b) { return a > b ? a - b : b - a; }
 }  // namespace
 
 LX_U16 pAWB_CalcColorTempByWeight(AWB_HND h) {
-    LX_U64 W = 0, S = 0;
+    LX_U64 W = 0;
+    AWB_U128 S = {0, 0};
     for (LX_U8 l : {h->uLightFirst, h->uLightSecond, h->uLightThird}) {
         if (l >= AWB_CT_NUM) continue;
         const LX_U64 w = h->sLightCount[l].u4Weight;
         W += w;
-        S += w * h->AwbParam.stAwbCtCurve[l].u2ColorTemp;
+        S = awb_add128(S, awb_mul128(w, h->AwbParam.stAwbCtCurve[l].u2ColorTemp));
     }
-    return W && S ? awb_sat_u16(S / W) : h->u2ColorTemp;
+    return W && (S.hi || S.lo) ? awb_sat_u16(awb_div128(S, awb_u128(W))) : h->u2ColorTemp;
 }
 
 LX_U32 pAWB_GetSmoothBySpeed(AWB_HND, LX_U8 uSpeed, LX_U32 curr_value, LX_U32 final_value) {

@@ -210,14 +210,18 @@ typedef struct {
     ADV_LT_UNIT stUserArea[AWB_USER_AREA_NUM];
 } ADV_PARAMS;
 
+// The window-weighted members are 64 bits wide: a window weight may be any
+// 32-bit value, and a uniform weight of any size must give the gains of
+// weight 8. Bounds (23040 blocks at most, HDR included): region count below
+// 2^47, sums below 2^55, weight below 2^57.
 typedef struct {
     LX_U32 u4Count;
-    LX_U32 u4RegionCount;
-    LX_U32 u4Weight;
+    LX_U64 u4RegionCount;
+    LX_U64 u4Weight;
     LX_U32 u4LvWeight;
-    LX_U32 u4SumR;
-    LX_U32 u4SumG;
-    LX_U32 u4SumB;
+    LX_U64 u4SumR;
+    LX_U64 u4SumG;
+    LX_U64 u4SumB;
 } AWB_LIGHT_COUNT;
 
 // Area i at 4i..4i+3 as {x, y, width, height}.
@@ -430,6 +434,29 @@ extern const LX_U16 AwbDynamicCTWeight[2][AWB_CT_NUM];
 static inline LX_U32 awb_sat_u32(LX_U64 v) { return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : (LX_U32)v; }
 static inline LX_U16 awb_sat_u16(LX_U64 v) { return v > 0xFFFFull ? (LX_U16)0xFFFF : (LX_U16)v; }
 static inline void awb_add_u32(LX_U32 *acc, LX_U64 v) { *acc = awb_sat_u32((LX_U64)*acc + v); }
+
+// Products of the wide sums and weights with gains and weights pass 64
+// bits; they are formed exactly in 128 bits made of two 64-bit halves (the
+// board's compiler has no 128-bit type).
+typedef struct {
+    LX_U64 hi, lo;
+} AWB_U128;
+
+static inline AWB_U128 awb_u128(LX_U64 v) { return {0, v}; }
+static inline AWB_U128 awb_add128(AWB_U128 a, AWB_U128 b) {
+    const LX_U64 lo = a.lo + b.lo;
+    return {a.hi + b.hi + (lo < a.lo ? 1u : 0u), lo};
+}
+static inline AWB_U128 awb_mul128(LX_U64 a, LX_U64 b) {
+    const LX_U64 al = a & 0xFFFFFFFFu, ah = a >> 32, bl = b & 0xFFFFFFFFu, bh = b >> 32;
+    const LX_U64 ll = al * bl, lh = al * bh, hl = ah * bl;
+    const LX_U64 mid = (ll >> 32) + (lh & 0xFFFFFFFFu) + (hl & 0xFFFFFFFFu);
+    return {ah * bh + (lh >> 32) + (hl >> 32) + (mid >> 32), (mid << 32) | (ll & 0xFFFFFFFFu)};
+}
+// floor(n / d) saturated to 64 bits, for d below 2^127; a d of 0 counts as 1.
+LX_U64 awb_div128(AWB_U128 n, AWB_U128 d);
+// floor(a * b / d), saturated.
+static inline LX_U64 awb_muldiv(LX_U64 a, LX_U64 b, LX_U64 d) { return awb_div128(awb_mul128(a, b), awb_u128(d)); }
 static inline LX_U32 awb_clamp_u32(LX_U32 v, LX_U32 lo, LX_U32 hi) { return v < lo ? lo : v > hi ? hi : v; }
 
 // ---- statistics, light areas, light-source selection --------------------

@@ -116,7 +116,8 @@ bool read_iq(AWB_HND h, ISP_DBGBUF_HANDLE iq) {
     memcpy(p.stAwbLightArea, ct_area, sizeof p.stAwbLightArea);
     for (int i = 0; i < AWB_CT_NUM; ++i) {
         const AWB_LIGHT_AREA &a = p.stAwbLightArea[i];
-        if ((LX_S64)a.P0_X + a.P3_X == 0 || (LX_S64)a.P0_Y + a.P1_Y == 0) {
+        // The curve's gains divide by these sums: a sum of 0 or below has no gain.
+        if ((LX_S64)a.P0_X + a.P3_X <= 0 || (LX_S64)a.P0_Y + a.P1_Y <= 0) {
             CamOsPrintf("[AwbInit] light area %d has no mid-point\n", i);
             return false;
         }
@@ -487,8 +488,8 @@ void print_frame(AWB_HND h) {
                     (int)h->IsStable, h->u2ColorTemp, (int)h->sMultiLS.uRefWPInd);
         for (int i = 0; i < AWB_CT_NUM; ++i) {
             const AWB_LIGHT_COUNT &c = h->sLightCount[i];
-            CamOsPrintf("LT[%02d] : Counts / RegionCount / Weight = %05u / %05u / %05u,", i, c.u4Count,
-                        c.u4RegionCount, c.u4Weight);
+            CamOsPrintf("LT[%02d] : Counts / RegionCount / Weight = %05u / %05llu / %05llu,", i, c.u4Count,
+                        (unsigned long long)c.u4RegionCount, (unsigned long long)c.u4Weight);
             CamOsPrintf("WpWt[%02d] : WpWeight / ChkWpWeight = %03d / %03u,", i, (int)p.Awb.u2WpWeight[i],
                         h->sMultiLS.u4ChkWpWeight[i]);
             CamOsPrintf("DynWt[%02d] : Current / Target = %03d / %03d,", i,

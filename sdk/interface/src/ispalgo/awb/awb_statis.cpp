@@ -41,19 +41,20 @@ bool in_area(const AWB_LIGHT_AREA &a, LX_S64 x, LX_S64 y) {
     return p1y <= y && y <= p0y;
 }
 
+// The wide sums cannot overflow (bounds at AWB_LIGHT_COUNT).
 void accumulate(AWB_LIGHT_COUNT &c, LX_U32 w, const ISP_AWB_AVGS &b) {
     awb_add_u32(&c.u4Count, 1);
-    awb_add_u32(&c.u4RegionCount, w);
-    awb_add_u32(&c.u4SumR, (LX_U64)w * b.uAvgR);
-    awb_add_u32(&c.u4SumG, (LX_U64)w * b.uAvgG);
-    awb_add_u32(&c.u4SumB, (LX_U64)w * b.uAvgB);
+    c.u4RegionCount += w;
+    c.u4SumR += (LX_U64)w * b.uAvgR;
+    c.u4SumG += (LX_U64)w * b.uAvgG;
+    c.u4SumB += (LX_U64)w * b.uAvgB;
 }
 
 void add_plain(AWB_LIGHT_COUNT &c, const ISP_AWB_AVGS &b, bool count) {
     if (count) awb_add_u32(&c.u4Count, 1);
-    awb_add_u32(&c.u4SumR, b.uAvgR);
-    awb_add_u32(&c.u4SumG, b.uAvgG);
-    awb_add_u32(&c.u4SumB, b.uAvgB);
+    c.u4SumR += b.uAvgR;
+    c.u4SumG += b.uAvgG;
+    c.u4SumB += b.uAvgB;
 }
 
 // One block of one exposure: user areas, light areas, high-precision boxes
@@ -99,7 +100,7 @@ LX_U32 lv_interp(const LX_U16 *t, LX_U32 lv, bool *limited) {
 // tie; AWB_CT_NUM when none is left.
 LX_U8 pick(const AWB_LIGHT_COUNT *c, LX_U8 skip1, LX_U8 skip2) {
     LX_U8 best = AWB_CT_NUM;
-    LX_U32 bw = 0;
+    LX_U64 bw = 0;
     for (LX_U8 i = 0; i < AWB_CT_NUM; ++i) {
         if (i == skip1 || i == skip2) continue;
         if (c[i].u4Weight > bw) {
@@ -239,12 +240,12 @@ LX_CAM_BOOL pAWB_GetLightSource(AWB_HND h) {
         pAWB_GetLightWeight(h, i, h->u4LvValue, &lvw);
         if (a.eAlgType != AWB_ALG_FOCUS) {
             c.u4LvWeight = lvw;
-            c.u4Weight = awb_sat_u32((LX_U64)c.u4RegionCount * lvw / 100);
+            c.u4Weight = c.u4RegionCount * lvw / 100;
         } else {
             const LX_U32 tgt = ls.u2AwbDynamicCTWeight[1][i], cur = ls.u2AwbDynamicCTWeight[0][i];
             const LX_U32 d = a.uSpeed >= 100 ? tgt : (a.uSpeed * tgt + (100u - a.uSpeed) * cur) / 100;
             ls.u2AwbDynamicCTWeight[0][i] = (LX_U16)d;
-            c.u4Weight = awb_sat_u32(((LX_U64)c.u4RegionCount * lvw / 100) * d / 100);
+            c.u4Weight = awb_muldiv(c.u4RegionCount * lvw / 100, d, 100);
         }
     }
     h->uLightFirst = pick(h->sLightCount, AWB_CT_NUM, AWB_CT_NUM);
@@ -257,7 +258,7 @@ LX_CAM_BOOL pAWB_GetUserLight(AWB_HND h) {
     AWB_ADJUSTABLE_SETTING &p = h->AwbParam;
     h->uUserLightFirst = AWB_USER_AREA_NUM;
     if (p.Awb.eAdvType != AWB_ADV_ADVANCE || !p.Adv.bEnable) return LX_FALSE;
-    LX_U32 bw = 0;
+    LX_U64 bw = 0;
     for (LX_U8 u = 0; u < AWB_USER_AREA_NUM; ++u) {
         if (!p.stAwbLightUserParam[u].bEnable) continue;
         AWB_LIGHT_COUNT &c = h->sUserCount[u];
