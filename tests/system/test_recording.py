@@ -13,7 +13,7 @@ import pytest
 
 import media_probe
 from media_probe import (all_boxes, boxes, decode_errors, find_box, gop_breaks, header_times, mp4_frame_nums,
-                         nal_units, probe_h264, read_side, record_tracks)
+                         nal_units, probe_h264, read_side, record_tracks, whole_pictures)
 
 HEART = 0xBB
 REC = 0x60
@@ -149,7 +149,8 @@ def test_minute_recording_plays_with_aligned_tracks_and_leaves_no_temporaries(sd
     mdhds = [header_times(data, s) for s, _ in all_boxes(data, "moov/trak/mdia/mdhd")]
     assert sorted(mdhds) == [(0, 0, 48000), (0, 0, 90000)], mdhds
 
-    # The pictures decode: the start, and the audio throughout.
+    # The pictures decode, every one of them, and the audio throughout.
+    assert whole_pictures(path) == len(vp)
     assert decode_errors(path, seconds=3) == ""
     assert decode_errors(path, extra=["-vn"]) == ""
 
@@ -252,8 +253,38 @@ def test_profile_change_and_restart_during_a_close_leave_files_that_decode_whole
     for n in names:
         path = os.path.join(b.disk_dir(PART), n)
         assert decode_errors(path) == "", n
+        whole_pictures(path)
         v = media_probe.stream(media_probe.ffprobe(path), "video")
         assert (v["width"], v["height"]) == (1920, 1080), n
         assert int(v["nb_frames"]) >= 30, (n, v["nb_frames"])
         profiles.append(v["profile"])
     assert profiles[0] == "High" and "Baseline" in profiles[1] and profiles[2] == profiles[1], profiles
+
+
+def stopped(frame):
+    """Recording idle and no stop waiting for its key frame."""
+    return rec_status(frame) == 0 and not frame.payload[21] & 0x40
+
+
+def test_quick_on_off_pairs_and_a_start_mid_gop_leave_only_files_that_decode_whole(sd_board):
+    b = sd_board
+    # Four quick pairs: most stops come before any key picture, and a file
+    # that would hold no picture must not be left behind.
+    for _ in range(4):
+        switch_recording(b, True)
+        switch_recording(b, False)
+    assert b.serial.wait_frame(HEART, timeout=5, after=b.serial.mark(), pred=stopped), "recording never stopped"
+    # On, and on again inside a GOP: the second file begins at a key picture.
+    switch_recording(b, True)
+    wait_status(b, 1)
+    time.sleep(GOP * 1.5)
+    switch_recording(b, True)
+    time.sleep(GOP * 2.5)
+    switch_recording(b, False)
+    assert b.serial.wait_frame(HEART, timeout=5, after=b.serial.mark(), pred=stopped), "recording never stopped"
+
+    names = files(b)
+    assert all(re.fullmatch(r"video_\d{14}(_\d+)?\.mp4", n) for n in names), names
+    counts = [whole_pictures(os.path.join(b.disk_dir(PART), n)) for n in names]
+    # The last two: the first start to the second, the second to the stop.
+    assert len(counts) >= 2 and counts[-1] >= 2 * GOP_PICTURES, counts

@@ -125,6 +125,8 @@ const Media &media_high() {
     return m;
 }
 
+::testing::AssertionResult whole(const std::string &file, int pictures);
+
 std::string g_dir;
 char *test_dir() { return g_dir.empty() ? nullptr : g_dir.data(); }
 
@@ -214,6 +216,16 @@ protected:
     void start() {
         Mp4RequestRecord(1);
         run(1);
+    }
+    // Stops at picture 80 (the file closes at the key frame at 90) and
+    // expects the recordings to hold these many pictures, each whole.
+    void stop_at_80_expecting(const std::vector<int> &pictures) {
+        stop();
+        feed(80, 100);
+        drain();
+        auto mp4 = files(".mp4");
+        ASSERT_EQ(mp4.size(), pictures.size());
+        for (size_t i = 0; i < mp4.size(); ++i) EXPECT_TRUE(whole(mp4[i], pictures[i])) << "file " << i;
     }
     // No file may grow past `bytes` (a full card); writes past it fail.
     static void limit_file_size(rlim_t bytes) {
@@ -542,13 +554,8 @@ TEST_F(Mp4, RequestsDuringCloseOrOpenAreKept) {
     EXPECT_EQ(UserSetGet(UsrBits::SaveOnOff), 1);
     EXPECT_EQ(UserSetGet(UsrBits::RecStatus), 1);
     EXPECT_EQ(g_Mp4State.load(), State_Mp4_WriteFile);
-    stop();
-    feed(80, 100);
-    drain();
-    auto mp4 = files(".mp4");
-    ASSERT_EQ(mp4.size(), 2u);
-    EXPECT_TRUE(whole(mp4[0], 60));
-    EXPECT_TRUE(whole(mp4[1], 30)) << "the new file begins at the key frame that ended the old";
+    // The new file begins at the key frame that ended the old.
+    stop_at_80_expecting({60, 30});
 
     // A pause that arrives while the file is being created.
     g_hookDir = g_dir;
@@ -621,9 +628,8 @@ TEST_F(Mp4, FailedSampleEndsTheFileAndRecordingGoesOnInANewOne) {
     feed(50, 80);
     EXPECT_EQ(UserSetGet(UsrBits::RecStatus), 1);
     EXPECT_EQ(UserSetGet(UsrBits::SaveOnOff), 1);
-    stop();
-    feed(80, 100);
-    drain();
+    // The new file runs from the key frame at 60.
+    stop_at_80_expecting({30});
     EXPECT_EQ(host_cmds(), (std::vector<uint8_t>{0xE1, 22}));
     EXPECT_EQ(UserSetGet(UsrBits::RecStatus), 0);
     // The first file keeps its temporary name and side index (its index could
@@ -635,9 +641,6 @@ TEST_F(Mp4, FailedSampleEndsTheFileAndRecordingGoesOnInANewOne) {
     off_t held = size_of(tmp[0]);
     EXPECT_LE(listed, (uint64_t)held);
     EXPECT_GT(listed + 2048, (uint64_t)held) << "no more than the header and a part sample unlisted";
-    auto mp4 = files(".mp4");
-    ASSERT_EQ(mp4.size(), 1u);
-    EXPECT_TRUE(whole(mp4[0], 30)) << "the new file runs from the key frame at 60 to the stop at 90";
 }
 
 // When the new file cannot take its first sample either, recording stops and
@@ -687,13 +690,8 @@ TEST_F(Mp4, PauseDuringARotationWaitsAndTheResumeStartsAtAKeyFrame) {
     EXPECT_TRUE(files(".mp4.tmp").empty()) << "paused: no file open";
     Mp4RequestPause(0);
     feed(45, 80);
-    stop();
-    feed(80, 100);
-    drain();
-    auto mp4 = files(".mp4");
-    ASSERT_EQ(mp4.size(), 2u);
-    EXPECT_TRUE(whole(mp4[0], 30));
-    EXPECT_TRUE(whole(mp4[1], 30)) << "resumed at 45: from the key frame at 60 to the stop at 90";
+    // Resumed at 45: the second file runs from the key frame at 60.
+    stop_at_80_expecting({30, 30});
 }
 
 // A slow create on the card holds the muxer, not the heartbeat, which reads
