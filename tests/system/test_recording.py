@@ -46,7 +46,9 @@ def check_gaps(times, skipped):
 def check_recording(path, times, skipped):
     """check_gaps() for an MP4's pictures, and the encoder's count of them
     (frame_num) unbroken: exact however much the board skipped. Returns the
-    number of slots missing."""
+    number of slots missing. The file must begin at a key picture and decode
+    picture for picture."""
+    assert whole_pictures(path) == len(times)
     nums, bits = mp4_frame_nums(path)
     assert len(nums) == len(times) and nums[0] == 0, (len(nums), len(times), nums[:1])
     assert gop_breaks(nums, GOP_PICTURES, bits) == [], "pictures lost by the recorder"
@@ -149,8 +151,7 @@ def test_minute_recording_plays_with_aligned_tracks_and_leaves_no_temporaries(sd
     mdhds = [header_times(data, s) for s, _ in all_boxes(data, "moov/trak/mdia/mdhd")]
     assert sorted(mdhds) == [(0, 0, 48000), (0, 0, 90000)], mdhds
 
-    # The pictures decode, every one of them, and the audio throughout.
-    assert whole_pictures(path) == len(vp)
+    # The pictures decode: the start, and the audio throughout.
     assert decode_errors(path, seconds=3) == ""
     assert decode_errors(path, extra=["-vn"]) == ""
 
