@@ -125,6 +125,7 @@ void recording_off() {
     UserSetPut(UsrBits::RecStatus, 0);
     g_stMp4[0].ucStartFirstIFrame = 0;
     L.writeEnable = 0;
+    L.replacing = false;
     g_Mp4State = State_Mp4_Init;
 }
 
@@ -143,7 +144,6 @@ void sample_failed() {
     close_file();
     if (stop) {
         printf("recording stopped: the storage takes no samples\n");
-        L.replacing = false;
         recording_off();
         return;
     }
@@ -340,16 +340,13 @@ void open_file(Mp4MuxerCtx *ctx) {
     bool ok = selected_dir(ctx, &dir, &gen) && create_files(ctx, dir.c_str(), fps);
     if (ok && !(selected_dir(ctx, &dirAfter, &genAfter) && genAfter == gen && dirAfter == dir)) {
         printf("storage changed while %s was created\n", L.tmpName);
-        close_file();
         ok = false;
     }
     if (!ok) {
-        if (m.Mp4FileSave) close_file();
-        remove_side_file();
+        close_file();  // what was created, holding no picture, goes
         UartSendRecErrorCode(RecFileCreatFail);
         // Nothing is being recorded: the host must not read "recording on",
         // nor "paused" when a pause came meanwhile.
-        L.replacing = false;
         recording_off();
         return;
     }
@@ -374,7 +371,6 @@ void open_file(Mp4MuxerCtx *ctx) {
 void storage_lost() {
     finish_file();
     UartSendRecErrorCode(RecDiskLoss);
-    L.replacing = false;
     recording_off();
 }
 
