@@ -75,6 +75,11 @@ struct Local {
     const frame_t *waitA = nullptr;
     uint64_t waitASince = 0;
     uint64_t lastAudioSeen = 0;
+    // The open file replaces one that lost a sample: if it cannot take its
+    // first sample either, recording stops.
+    bool replacing = false;
+    // A sample of the open file could not be written (reported once).
+    bool failed = false;
 } L;
 
 uint64_t now_ms() {
@@ -109,6 +114,45 @@ void side_record(uint8_t type, uint8_t flag, uint32_t size, uint32_t index) {
     fflush(pMp4TempVideoFile);
 }
 
+void close_file();
+
+// Recording stopped by the muxer itself: the status says so.
+void recording_off() {
+    std::lock_guard<std::mutex> g(g_stateLock);
+    UserSetPut(UsrBits::SaveOnOff, 0);
+    UserSetPut(UsrBits::SaveStop, 0);
+    UserSetPut(UsrBits::SavePause, 0);
+    UserSetPut(UsrBits::RecStatus, 0);
+    g_stMp4[0].ucStartFirstIFrame = 0;
+    L.writeEnable = 0;
+    L.replacing = false;
+    g_Mp4State = State_Mp4_Init;
+}
+
+// A sample could not be written: the file ends with what it holds, the host
+// is told once, and recording goes on in a new file from the next key frame.
+// When that new file cannot take its first sample either, recording stops.
+void sample_failed() {
+    ST_MP4_STATE &m = g_stMp4[0];
+    printf("%s: sample not written\n", L.tmpName);
+    const bool stop = L.replacing;
+    if (!stop) UartSendRecErrorCode(FileWriteFail);
+    L.failed = true;
+    m.ucStartFirstIFrame = 0;
+    m.u64FileSize = 0;
+    L.writeEnable = 0;
+    close_file();
+    if (stop) {
+        printf("recording stopped: the storage takes no samples\n");
+        recording_off();
+        return;
+    }
+    L.replacing = true;
+    // Not recording until the new file is open; a pause or stop that came
+    // meanwhile is kept.
+    transition(State_Mp4_WriteFile, State_Mp4_OpenFile, [] { UserSetPut(UsrBits::RecStatus, 3); });
+}
+
 void write_pending() {
     frame_t *f = L.pendFrame;
     if (!f) return;
@@ -121,10 +165,14 @@ void write_pending() {
         int64_t pts = (int64_t)(f->i_time_stamp - L.baseUs) * 9 / 100;
         if (f->i_time_stamp < L.baseUs || pts <= L.lastVideoPts) pts = L.lastVideoPts + 1;
         L.lastVideoPts = pts;
-        Mp4WriterVideo(m.Mp4FileSave, data, size, pts, L.pendKey);
-        m.u64FileSize += size;
-        m.uiVideocnt++;
-        side_record(1, (uint8_t)L.pendKey, size, m.uiVideocnt);
+        if (Mp4WriterVideo(m.Mp4FileSave, data, size, pts, L.pendKey) == 0) {
+            m.u64FileSize += size;
+            m.uiVideocnt++;
+            side_record(1, (uint8_t)L.pendKey, size, m.uiVideocnt);
+            L.replacing = false;
+        } else {
+            sample_failed();
+        }
     }
     free_frame(&f);
     L.pend.clear();
@@ -137,7 +185,10 @@ void write_audio(const frame_t *a) {
     int64_t at = (int64_t)((a->i_time_stamp - L.baseUs) * 48000 / 1000000);
     // Keep AAC frames back to back unless the stream really jumped.
     if (L.nextAudioPts < 0 || at > L.nextAudioPts + 2048 || at < L.nextAudioPts - 2048) L.nextAudioPts = at;
-    Mp4WriterAudio(m.Mp4FileSave, a->p_frame, a->i_frame_size, L.nextAudioPts);
+    if (Mp4WriterAudio(m.Mp4FileSave, a->p_frame, a->i_frame_size, L.nextAudioPts) != 0) {
+        sample_failed();
+        return;
+    }
     L.nextAudioPts += 1024;
     m.u64FileSize += a->i_frame_size;
     m.uiAudiocnt++;
@@ -155,23 +206,23 @@ void remove_side_file(bool keep = false) {
         printf("delect %s OK . \n", L.sideName);
 }
 
-// Finishes the open recording: index written, final name given, side file
-// gone. A file whose index could not be written keeps its temporary name and
-// its side index, from which it can be recovered, and the host is told.
-// `discard`: a file with no picture in it is removed instead.
-void finish_file(bool discard = false) {
-    write_pending();
+// Closes the open recording: index written and synced, final name given,
+// side file gone. A file whose index could not be written or synced keeps its
+// temporary name and its side index, from which it can be recovered, and the
+// host is told (once per file). A file with no picture in it is removed, and
+// so is its side index.
+void close_file() {
     ST_MP4_STATE &m = g_stMp4[0];
     bool keep = false;
     if (m.Mp4FileSave) {
         int r = Mp4WriterClose(m.Mp4FileSave);
         m.Mp4FileSave = nullptr;
         printf("%s closed \n", L.tmpName);
-        if (discard) {
+        if (m.uiVideocnt == 0) {
             remove(L.tmpName);
         } else if (r != 0) {
             printf("%s: index not written, kept with its side index\n", L.tmpName);
-            UartSendRecErrorCode(FileWriteFail);
+            if (!L.failed) UartSendRecErrorCode(FileWriteFail);
             keep = true;
         } else if (rename(L.tmpName, m.Mp4FileName) != 0) {
             printf("delect  FAIL! ");
@@ -181,10 +232,17 @@ void finish_file(bool discard = false) {
         g_stUserSet.usRecTimeCnt = 0;
     }
     remove_side_file(keep);
+    L.failed = false;
     L.haveBase = false;
     L.rebase = false;
     L.lastVideoPts = -1;
     L.nextAudioPts = -1;
+}
+
+// Finishes the open recording with the picture still being gathered.
+void finish_file() {
+    write_pending();
+    close_file();
 }
 
 bool exists(const char *p) {
@@ -237,10 +295,35 @@ ST_SPS_PPS sets_for_next_file(rtp_s *video) {
     return sp;
 }
 
+// Creates the recording and its side file in `dir`; false when the
+// recording cannot be created.
+bool create_files(Mp4MuxerCtx *ctx, const char *dir, uint8_t fps) {
+    ST_MP4_STATE &m = g_stMp4[0];
+    if (!make_names(dir)) return false;
+    if (ctx->before_create) ctx->before_create();
+    m.Mp4FileSave = create_mp4(0, L.tmpName, L.sps.width, L.sps.height, fps, L.sets);
+    if (!m.Mp4FileSave) return false;
+    pMp4TempVideoFile = fopen(L.sideName, "a+");
+    return true;
+}
+
+// The directory of the selected storage, copied under the storage table's
+// lock, and the table's generation at that moment.
+bool selected_dir(Mp4MuxerCtx *ctx, std::string *dir, unsigned *gen) {
+    UsbStorageLock();
+    char *d = ctx->storage_dir ? ctx->storage_dir() : nullptr;
+    bool ok = d && UserSetGet(UsrBits::SdCardStatus) == 2;
+    if (ok) *dir = d;
+    *gen = UsbStorageGeneration();
+    UsbStorageUnlock();
+    return ok;
+}
+
 void open_file(Mp4MuxerCtx *ctx) {
     ST_MP4_STATE &m = g_stMp4[0];
     if (m.Mp4FileSave) finish_file();  // a start while recording closes the old file properly
     L.writeEnable = 0;
+    m.ucStartFirstIFrame = 0;  // every file begins at a key frame
     m.uiVideocnt = m.uiAudiocnt = 0;
     m.u64FileSize = 0;
     L.sets = sets_for_next_file(ctx->video);
@@ -248,21 +331,23 @@ void open_file(Mp4MuxerCtx *ctx) {
     printf("MP4 width = %d  height = %d fps = %d \n", L.sps.width, L.sps.height, L.sps.fps);
     // Without a usable rate the nominal frame length falls back to 30 fps.
     uint8_t fps = (L.sps.fps > 0 && L.sps.fps < 256) ? (uint8_t)L.sps.fps : 30;
-    // The storage table holds still from choosing the directory until the
-    // files are there: a disk being removed is never written to.
-    UsbStorageLock();
-    char *dir = ctx->storage_dir ? ctx->storage_dir() : nullptr;
-    bool ok = dir && UserSetGet(UsrBits::SdCardStatus) == 2 && make_names(dir);
-    if (ok) m.Mp4FileSave = create_mp4(0, L.tmpName, L.sps.width, L.sps.height, fps, L.sets);
-    if (ok && m.Mp4FileSave) pMp4TempVideoFile = fopen(L.sideName, "a+");
-    UsbStorageUnlock();
-    if (!ok || !m.Mp4FileSave) {
+    // The files are created outside the storage table's lock (a slow card
+    // must not hold up the heartbeat); a disk that changed meanwhile is not
+    // recorded to.
+    std::string dir;
+    unsigned gen = 0, genAfter = 0;
+    std::string dirAfter;
+    bool ok = selected_dir(ctx, &dir, &gen) && create_files(ctx, dir.c_str(), fps);
+    if (ok && !(selected_dir(ctx, &dirAfter, &genAfter) && genAfter == gen && dirAfter == dir)) {
+        printf("storage changed while %s was created\n", L.tmpName);
+        ok = false;
+    }
+    if (!ok) {
+        close_file();  // what was created, holding no picture, goes
         UartSendRecErrorCode(RecFileCreatFail);
-        // Nothing is being recorded: the host must not read "recording on".
-        transition(State_Mp4_OpenFile, State_Mp4_Init, [] {
-            UserSetPut(UsrBits::SaveOnOff, 0);
-            UserSetPut(UsrBits::RecStatus, 0);
-        });
+        // Nothing is being recorded: the host must not read "recording on",
+        // nor "paused" when a pause came meanwhile.
+        recording_off();
         return;
     }
     L.frameDur = 90000 / fps;
@@ -286,14 +371,7 @@ void open_file(Mp4MuxerCtx *ctx) {
 void storage_lost() {
     finish_file();
     UartSendRecErrorCode(RecDiskLoss);
-    std::lock_guard<std::mutex> g(g_stateLock);
-    UserSetPut(UsrBits::SaveOnOff, 0);
-    UserSetPut(UsrBits::SaveStop, 0);
-    UserSetPut(UsrBits::SavePause, 0);
-    UserSetPut(UsrBits::RecStatus, 0);
-    g_stMp4[0].ucStartFirstIFrame = 0;
-    L.writeEnable = 0;
-    g_Mp4State = State_Mp4_Init;
+    recording_off();
 }
 
 void state_step(Mp4MuxerCtx *ctx) {
@@ -308,6 +386,7 @@ void state_step(Mp4MuxerCtx *ctx) {
         UserSetPut(UsrBits::SaveStop, 0);
         m.ucStartFirstIFrame = 0;
         L.writeEnable = 0;
+        L.replacing = false;
         UserSetPut(UsrBits::Saveflag, 0);
         break;
     }
@@ -332,6 +411,7 @@ void state_step(Mp4MuxerCtx *ctx) {
         break;
     case State_Mp4_CloseFile:
         finish_file();
+        L.replacing = false;
         ctx->flush_fs();
         m.uiVideocnt = m.uiAudiocnt = 0;
         // A start that came during the close opens the next file at once:
@@ -382,6 +462,9 @@ bool video_step(Mp4MuxerCtx *ctx, frame_t *v, frame_t *a) {
     }
     // The picture gathered so far is complete; it counts before any check.
     write_pending();
+    // It could not be written: a new file is opened first, and this frame,
+    // when it is a key frame, begins it.
+    if (g_Mp4State.load() == State_Mp4_OpenFile) return true;
     if (UserSetGet(UsrBits::SdCardStatus) == 2 && v->i_flag) {
         // A key frame made with other parameter sets than the file's cannot
         // go into it: the file ends here, as at the size limit.
@@ -400,7 +483,7 @@ bool video_step(Mp4MuxerCtx *ctx, frame_t *v, frame_t *a) {
             m.ucStartFirstIFrame = 0;
             m.u64FileSize = 0;
             if (m.Mp4FileSave) {
-                finish_file(m.uiVideocnt == 0);
+                finish_file();  // one without a picture is removed
                 // Paused meanwhile: the resume opens the next file.
                 transition(State_Mp4_WriteFile, State_Mp4_OpenFile);
             }

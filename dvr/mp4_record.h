@@ -72,6 +72,9 @@ struct Mp4MuxerCtx {
     int syncWaitMs = 300;
     // Flushes the file systems once a recording is closed.
     void (*flush_fs)(void) = sync;
+    // Called just before a recording is created on the storage (tests hold
+    // it there to make a slow card).
+    void (*before_create)(void) = nullptr;
 };
 // One pass of the muxer loop; blocks up to wait_ms when there is nothing to do.
 void Mp4MuxerStep(Mp4MuxerCtx *ctx, int wait_ms);

@@ -13,6 +13,8 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+int (*Mp4WriterSync)(int fd) = fsync;
+
 struct Mp4Writer {
     AVFormatContext *fc = nullptr;
     AVStream *video = nullptr;
@@ -67,8 +69,8 @@ bool open_output(Mp4Writer *w, const char *path) {
 }
 
 // Releases the I/O context and the descriptor; 0, or -1 when something
-// written could not reach the file.
-int close_output(Mp4Writer *w) {
+// written could not reach the file (with `durable`: the disk).
+int close_output(Mp4Writer *w, bool durable = false) {
     int r = 0;
     if (AVIOContext *pb = w->fc ? w->fc->pb : nullptr) {
         avio_flush(pb);
@@ -76,6 +78,7 @@ int close_output(Mp4Writer *w) {
         av_freep(&pb->buffer);
         avio_context_free(&w->fc->pb);
     }
+    if (durable && w->fd >= 0 && Mp4WriterSync(w->fd) != 0) r = -1;
     if (w->fd >= 0 && close(w->fd) != 0) r = -1;
     w->fd = -1;
     return r;
@@ -208,7 +211,7 @@ int Mp4WriterAudio(Mp4Writer *w, const uint8_t *data, uint32_t size, int64_t pts
 int Mp4WriterClose(Mp4Writer *w) {
     if (!w) return -1;
     int r = av_write_trailer(w->fc);
-    int c = close_output(w);
+    int c = close_output(w, true);
     avformat_free_context(w->fc);
     w->fc = nullptr;
     delete w;

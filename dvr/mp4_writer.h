@@ -23,5 +23,8 @@ Mp4Writer *Mp4WriterCreate(const char *path, const Mp4TrackSetup *setup);
 int Mp4WriterVideo(Mp4Writer *w, const uint8_t *data, uint32_t size, int64_t pts, int key);
 // One raw AAC frame at `pts` in 48 kHz samples.
 int Mp4WriterAudio(Mp4Writer *w, const uint8_t *data, uint32_t size, int64_t pts);
-// Writes the index and closes; 0 on success. The writer is freed either way.
+// Writes the index, syncs the file to the disk and closes; 0 on success (the
+// file may then be given its final name). The writer is freed either way.
 int Mp4WriterClose(Mp4Writer *w);
+// How the file is synced before it is closed (fsync; tests replace it).
+extern int (*Mp4WriterSync)(int fd);

@@ -48,6 +48,8 @@ int rtp_init(rtp_s* p_rtp) {
     p_rtp->i_buf_num.store(0);
     p_rtp->b_wait_key = false;
     p_rtp->i_drop_stamp = 0;
+    p_rtp->b_queued_video = false;
+    p_rtp->i_queued_stamp = 0;
     p_rtp->i_dropped = 0;
     p_rtp->p_frame_buf = nullptr;
     p_rtp->p_frame_header = nullptr;
@@ -76,22 +78,48 @@ frame_t* new_frame(const void* p_frame_data, uint32_t i_size, int32_t i_type, ui
 
 namespace {
 
+// Takes the queued slices of the picture at `stamp` back out of the list,
+// all but the oldest frame, which the consumer may be looking at (a list
+// that is full is never down to the slices of its newest picture). Under the
+// mutex.
+void unqueue_picture(rtp_s* p_rtp, uint64_t stamp) {
+    frame_t* prev = p_rtp->p_frame_header;
+    while (frame_t* f = prev ? prev->p_next : nullptr) {
+        if (f->i_type != FRAME_TYPE_VIDEO || f->i_time_stamp != stamp) {
+            prev = f;
+            continue;
+        }
+        prev->p_next = f->p_next;
+        if (p_rtp->p_frame_buf == f) p_rtp->p_frame_buf = prev;
+        p_rtp->i_buf_num.fetch_sub(1, std::memory_order_relaxed);
+        p_rtp->i_dropped++;
+        free_frame(&f);
+    }
+}
+
 // Whether a frame of this kind is dropped: the list is full, or it is video
-// after a lost video frame and before the next key frame. Under the mutex.
+// after a lost video frame and before the next whole key frame. A picture is
+// queued whole or not at all: the slices of a picture that loses one go too.
+// Under the mutex.
 bool drop_frame(rtp_s* p_rtp, bool full, int32_t i_type, uint64_t i_stamp, int32_t i_flag) {
     const bool video = i_type == FRAME_TYPE_VIDEO;
     bool drop = full;
     if (!drop && video && p_rtp->b_wait_key)
-        drop = !i_flag || i_stamp == p_rtp->i_drop_stamp;  // a further slice of the lost picture
+        drop = !i_flag || i_stamp == p_rtp->i_drop_stamp;  // a further slice of a lost picture
     if (drop) {
         p_rtp->i_dropped++;
-        if (video && !p_rtp->b_wait_key) {
+        if (video) {
+            if (full && p_rtp->b_queued_video && p_rtp->i_queued_stamp == i_stamp) unqueue_picture(p_rtp, i_stamp);
             p_rtp->b_wait_key = true;
             p_rtp->i_drop_stamp = i_stamp;
         }
         return true;
     }
-    if (video) p_rtp->b_wait_key = false;
+    if (video) {
+        p_rtp->b_wait_key = false;
+        p_rtp->b_queued_video = true;
+        p_rtp->i_queued_stamp = i_stamp;
+    }
     if (p_rtp->i_dropped && !p_rtp->b_wait_key) {
         printf("frame list full: %u frames dropped\n", p_rtp->i_dropped);
         p_rtp->i_dropped = 0;

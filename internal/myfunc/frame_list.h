@@ -31,10 +31,14 @@ struct rtp_s {
     pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;  // links and count
     int i_event_fd = -1;  // eventfd counting frames added since the last wait
     // After a drop (under mutex): video waits for the next key frame (one of
-    // another picture than the lost one, at i_drop_stamp); frames dropped so far.
+    // another picture than the latest lost one, at i_drop_stamp); frames
+    // dropped so far.
     bool b_wait_key = false;
     uint64_t i_drop_stamp = 0;
     uint32_t i_dropped = 0;
+    // Time stamp of the newest video frame queued (under mutex).
+    bool b_queued_video = false;
+    uint64_t i_queued_stamp = 0;
 };
 
 // Entry 0: record video list (encoder channel 0, muxer); entry 1: stream list
@@ -53,7 +57,9 @@ frame_t* new_frame(const void* p_frame_data, uint32_t i_size, int32_t i_type,
 // Append a copy of the data as the newest frame and wake a waiting consumer.
 // While more than RTP_MAX_FRAMES are queued the frame is dropped; after a
 // dropped video frame the list drops video up to the next key frame, which the
-// frames in between refer to, and then prints how many frames were lost.
+// frames in between refer to, and then prints how many frames were lost. A
+// picture of several slices (frames with one time stamp) is kept whole or not
+// at all: when one of its slices is dropped, those already queued go too.
 // Returns 0.
 int add_frame(rtp_s* p_rtp, const void* p_frame, uint32_t i_size, int32_t i_type,
               uint64_t i_stamp, int32_t i_flag);

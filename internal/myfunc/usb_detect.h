@@ -58,12 +58,15 @@ int UsbParsePartitions(const char *file, tagDevinfo_T *out);
 
 // Mount point of the selected slot to record to, or nullptr when no file
 // system is mounted there (a removed disk, a failed mount: never the root
-// file system). Call with the storage table locked, and keep it locked until
-// the files are created there.
+// file system). Call with the storage table locked.
 char *CheckSdx(void);
-// The storage thread changes the table only under this lock.
+// The storage thread changes the table only under this lock. Hold it only to
+// read the table, never across work on the disk itself.
 void UsbStorageLock(void);
 void UsbStorageUnlock(void);
+// Counts the table's changes (read under the lock): a caller that did its
+// disk work outside the lock sees whether its slot changed meanwhile.
+unsigned UsbStorageGeneration(void);
 int OpenSdCard(const char *node);
 int GetSDcardInfo(u32 *value, int kind);
 int GetSDcardInfo_New(u32 *total, u32 *freemb, u32 *used);

@@ -60,6 +60,24 @@ def decode_errors(path, seconds=None, extra=()):
     return p.stderr.strip() if p.returncode == 0 else "exit %d: %s" % (p.returncode, p.stderr.strip())
 
 
+def whole_pictures(path):
+    """Checks that a recording begins at a key picture and decodes picture
+    for picture: as many pictures decoded as it holds video samples (a file
+    that starts with P pictures decodes fewer, or decodes them from nothing)."""
+    info = ffprobe(path, packets=True)
+    v = stream(info, "video")
+    packets = packet_times(info, v["index"])
+    assert packets, "%s: no video sample" % path
+    assert packets[0][1], "%s: the first video sample is not a key picture" % path
+    p = subprocess.run(["ffprobe", "-v", "error", "-count_frames", "-select_streams", "v", "-show_entries",
+                        "stream=nb_read_frames", "-of", "csv=p=0", path],
+                       capture_output=True, text=True, timeout=300)
+    assert p.returncode == 0, p.stderr
+    decoded = int(p.stdout.strip().split(",")[0])
+    assert decoded == len(packets), "%s: %d pictures decoded of %d samples" % (path, decoded, len(packets))
+    return len(packets)
+
+
 # ---- MP4 boxes ------------------------------------------------------------------
 def boxes(data, start=0, end=None):
     """(type, payload start, box end) of the boxes in data[start:end]."""

@@ -16,7 +16,7 @@ import time
 import pytest
 
 from board import TestBoard, build_frame
-from media_probe import PASS_TIMES
+from media_probe import PASS_TIMES, whole_pictures
 
 HEART = 0xBB
 OWN = 0xE0
@@ -303,6 +303,7 @@ def test_recording_started_paused_resumed_stopped_is_one_playable_mp4(b):
     ok = subprocess.run(["ffmpeg", "-v", "error", "-i", names[0]] + PASS_TIMES + ["-f", "null", "-"],
                         capture_output=True, text=True, timeout=60)
     assert ok.returncode == 0 and ok.stderr.strip() == "", ok.stderr
+    whole_pictures(names[0])
 
 
 def test_board_clock_is_set_and_this_machine_untouched(b):

@@ -13,7 +13,7 @@ import pytest
 
 import media_probe
 from media_probe import (all_boxes, boxes, decode_errors, find_box, gop_breaks, header_times, mp4_frame_nums,
-                         nal_units, probe_h264, read_side, record_tracks)
+                         nal_units, probe_h264, read_side, record_tracks, whole_pictures)
 
 HEART = 0xBB
 REC = 0x60
@@ -46,7 +46,9 @@ def check_gaps(times, skipped):
 def check_recording(path, times, skipped):
     """check_gaps() for an MP4's pictures, and the encoder's count of them
     (frame_num) unbroken: exact however much the board skipped. Returns the
-    number of slots missing."""
+    number of slots missing. The file must begin at a key picture and decode
+    picture for picture."""
+    assert whole_pictures(path) == len(times)
     nums, bits = mp4_frame_nums(path)
     assert len(nums) == len(times) and nums[0] == 0, (len(nums), len(times), nums[:1])
     assert gop_breaks(nums, GOP_PICTURES, bits) == [], "pictures lost by the recorder"
@@ -252,8 +254,38 @@ def test_profile_change_and_restart_during_a_close_leave_files_that_decode_whole
     for n in names:
         path = os.path.join(b.disk_dir(PART), n)
         assert decode_errors(path) == "", n
+        whole_pictures(path)
         v = media_probe.stream(media_probe.ffprobe(path), "video")
         assert (v["width"], v["height"]) == (1920, 1080), n
         assert int(v["nb_frames"]) >= 30, (n, v["nb_frames"])
         profiles.append(v["profile"])
     assert profiles[0] == "High" and "Baseline" in profiles[1] and profiles[2] == profiles[1], profiles
+
+
+def stopped(frame):
+    """Recording idle and no stop waiting for its key frame."""
+    return rec_status(frame) == 0 and not frame.payload[21] & 0x40
+
+
+def test_quick_on_off_pairs_and_a_start_mid_gop_leave_only_files_that_decode_whole(sd_board):
+    b = sd_board
+    # Four quick pairs: most stops come before any key picture, and a file
+    # that would hold no picture must not be left behind.
+    for _ in range(4):
+        switch_recording(b, True)
+        switch_recording(b, False)
+    assert b.serial.wait_frame(HEART, timeout=5, after=b.serial.mark(), pred=stopped), "recording never stopped"
+    # On, and on again inside a GOP: the second file begins at a key picture.
+    switch_recording(b, True)
+    wait_status(b, 1)
+    time.sleep(GOP * 1.5)
+    switch_recording(b, True)
+    time.sleep(GOP * 2.5)
+    switch_recording(b, False)
+    assert b.serial.wait_frame(HEART, timeout=5, after=b.serial.mark(), pred=stopped), "recording never stopped"
+
+    names = files(b)
+    assert all(re.fullmatch(r"video_\d{14}(_\d+)?\.mp4", n) for n in names), names
+    counts = [whole_pictures(os.path.join(b.disk_dir(PART), n)) for n in names]
+    # The last two: the first start to the second, the second to the stop.
+    assert len(counts) >= 2 and counts[-1] >= 2 * GOP_PICTURES, counts

@@ -229,3 +229,57 @@ TEST_F(FrameList, ConcurrentProducersLoseNoFrame) {
     for (int p = 0; p < kProducers; ++p) EXPECT_EQ(next[p], kPerProducer);
     EXPECT_EQ(walk(), 0);
 }
+
+// A picture of several slices enters the list whole or not at all, whichever
+// of its slices meets the full list.
+TEST_F(FrameList, APictureIsQueuedWholeOrNotAtAll) {
+    const uint8_t d[2] = {0xAB, 0xCD};
+    auto fill = [&](int n) {
+        for (int i = 0; i < n; ++i) add_frame(&list, d, 2, FRAME_TYPE_VIDEO, uint64_t(i), i == 0);
+    };
+    auto take = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            frame_t* f = rtp_take_frame(&list);
+            free_frame(&f);
+        }
+    };
+    auto stamps = [&] {
+        std::vector<uint64_t> out;
+        for (frame_t* f = list.p_frame_header; f; f = f->p_next)
+            if (f->i_type == FRAME_TYPE_VIDEO && f->i_time_stamp >= 1000) out.push_back(f->i_time_stamp);
+        return out;
+    };
+    testing::internal::CaptureStdout();
+
+    // The first slice of a key picture is lost while the list is still full
+    // after an earlier loss: its second slice and the P picture after it
+    // must not get in when room is made; the next key picture does, whole.
+    fill(401);
+    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 1000, 0);  // lost P picture
+    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 1001, 1);  // lost first slice
+    take(10);
+    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 1001, 1);  // second slice
+    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 1002, 0);
+    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 1003, 1);
+    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 1003, 1);
+    EXPECT_EQ(stamps(), (std::vector<uint64_t>{1003, 1003}));
+    EXPECT_EQ(walk(), 393);
+    take(393);
+
+    // The first slice gets the last place, the second finds the list full:
+    // the first is taken back out, and the list waits for a whole key picture.
+    fill(399);
+    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 2000, 1);
+    add_frame(&list, d, 2, FRAME_TYPE_AUDIO, 2000, 2);  // audio between the slices stays
+    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 2000, 1);  // full
+    EXPECT_EQ(stamps(), (std::vector<uint64_t>{}));
+    EXPECT_EQ(list.p_frame_buf->i_type, FRAME_TYPE_AUDIO);
+    EXPECT_EQ(walk(), 400);
+    take(10);
+    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 2001, 0);
+    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 2002, 1);
+    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 2002, 1);
+    EXPECT_EQ(stamps(), (std::vector<uint64_t>{2002, 2002}));
+    EXPECT_EQ(walk(), 392);
+    testing::internal::GetCapturedStdout();
+}
