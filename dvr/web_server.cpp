@@ -106,9 +106,9 @@ void WebWsPlaces::Forget(const mg_connection *conn) {
 }
 
 bool WebWsPlaces::Open(const mg_connection *conn, Clock::time_point now) {
-    opening_.erase(std::remove_if(opening_.begin(), opening_.end(),
-                                  [now](const auto &e) { return now - e.second > std::chrono::seconds(WEB_WS_OPENING_S); }),
-                   opening_.end());
+    const auto limit = std::chrono::seconds(WEB_WS_OPENING_S);
+    auto expired = [&](const auto &e) { return now - e.second > limit; };
+    opening_.erase(std::remove_if(opening_.begin(), opening_.end(), expired), opening_.end());
     // A connection record is reused: a stale handshake of this one is over.
     Forget(conn);
     if (clients_.size() + opening_.size() >= WEB_WS_MAX) return false;
