@@ -43,6 +43,26 @@ void set_sin(sockaddr *sa, in_addr a) {
     memcpy(sa, &sin, sizeof sin);
 }
 
+// Addresses no host of a subnet can have: "this network" 0/8, loopback
+// 127/8, multicast 224/4 and the reserved 240/4 with the limited broadcast.
+bool unusable_class(uint32_t a) {
+    uint32_t top = a >> 24;
+    return top == 0 || top == 127 || top >= 224;
+}
+
+void read_netip(DEV_IP_INFO_ST *rec) {
+    DEV_IP_INFO_ST r{};
+    FILE *f = fopen(g_netPaths.netip, "rb");
+    size_t n = 0;
+    if (f) {
+        n = fread(&r, 1, sizeof r, f);
+        fclose(f);
+    }
+    // A short file is as invalid as a missing one, and so is a set-up the
+    // board cannot use (stored before such set-ups were refused).
+    bool ok = n == sizeof r && r.chksum == 0xAA && NetCheckStatic(r.ucIp, r.ucMask, r.ucGateWay) == 0;
+    *rec = ok ? r : tIpDefault;
+}
 
 in_addr to_in(const uint8_t a[4]) {
     in_addr r;
@@ -92,12 +112,11 @@ void del_other_default_routes(int fd, const char *ifname, in_addr keep) {
     });
 }
 
-
 // An interface's address, mask and default gateways, as read before a change.
 struct IfSetup {
     bool valid = false;  // it had an address
     in_addr addr{}, mask{};
-    in_addr gw[4];
+    in_addr gw[4]{};
     int gwCount = 0;
 };
 
@@ -158,31 +177,6 @@ bool NetParseIpv4(const char *text, uint8_t out[4]) {
     memcpy(out, v, 4);
     return true;
 }
-
-namespace {
-
-// Addresses no host of a subnet can have: "this network" 0/8, loopback
-// 127/8, multicast 224/4 and the reserved 240/4 with the limited broadcast.
-bool unusable_class(uint32_t a) {
-    uint32_t top = a >> 24;
-    return top == 0 || top == 127 || top >= 224;
-}
-
-void read_netip(DEV_IP_INFO_ST *rec) {
-    DEV_IP_INFO_ST r{};
-    FILE *f = fopen(g_netPaths.netip, "rb");
-    size_t n = 0;
-    if (f) {
-        n = fread(&r, 1, sizeof r, f);
-        fclose(f);
-    }
-    // A short file is as invalid as a missing one, and so is a set-up the
-    // board cannot use (stored before such set-ups were refused).
-    bool ok = n == sizeof r && r.chksum == 0xAA && NetCheckStatic(r.ucIp, r.ucMask, r.ucGateWay) == 0;
-    *rec = ok ? r : tIpDefault;
-}
-
-}  // namespace
 
 int NetCheckStatic(const uint8_t ip[4], const uint8_t mask[4], const uint8_t gw[4]) {
     uint32_t a = host_order(ip), m = host_order(mask), g = host_order(gw);
