@@ -2,7 +2,6 @@
 // texts, "/etc/resolv.conf", the stored static record and the kernel's route
 // table, each read from a file in a private temporary directory. No
 // interface is touched. Aborts on a broken invariant.
-#include <ftw.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -11,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_files.h"
 #include "net_config.h"
 
 namespace {
@@ -24,21 +24,8 @@ void Check(bool ok, const char *what) {
     }
 }
 
-int RemoveOne(const char *path, const struct stat *, int, struct FTW *) { return remove(path); }
-void RemoveDir() { nftw(s_dir.c_str(), RemoveOne, 8, FTW_DEPTH | FTW_PHYS); }
-
-void WriteAll(const std::string &path, const uint8_t *p, size_t n) {
-    FILE *f = fopen(path.c_str(), "wb");
-    if (!f) abort();
-    if (n && fwrite(p, 1, n, f) != n) abort();
-    fclose(f);
-}
-
 void Setup() {
-    char tmpl[] = "/tmp/net_fuzz_XXXXXX";
-    if (!mkdtemp(tmpl)) abort();
-    s_dir = tmpl;
-    atexit(RemoveDir);
+    s_dir = fuzzfiles::MakeDir("net_fuzz");
     s_netip = s_dir + "/netIp";
     s_resolv = s_dir + "/resolv.conf";
     s_route = s_dir + "/route";
@@ -109,7 +96,7 @@ std::vector<std::vector<uint8_t>> Offered(const std::string &file) {
 }
 
 void CheckNameServers(const uint8_t *p, size_t n) {
-    WriteAll(s_resolv, p, n);
+    fuzzfiles::Write(s_resolv, p, n);
     const uint8_t sentinel[8] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
     uint8_t dns[8];
     memcpy(dns, sentinel, 8);
@@ -128,7 +115,7 @@ void CheckNameServers(const uint8_t *p, size_t n) {
 }
 
 void CheckStoredRecord(const uint8_t *p, size_t n) {
-    WriteAll(s_netip, p, n);
+    fuzzfiles::Write(s_netip, p, n);
     g_NetInfoEx.ucDhcpFlag = 0;
     LoadNetWorkParam();
     const uint8_t *r = (const uint8_t *)&g_NetInfoEx;
@@ -155,7 +142,7 @@ void CheckStoredRecord(const uint8_t *p, size_t n) {
 }
 
 void CheckRoutes(const uint8_t *p, size_t n) {
-    WriteAll(s_route, p, n);
+    fuzzfiles::Write(s_route, p, n);
     char gw[16];
     uint8_t a[4];
     if (GetDefaultGateway("eth0", gw, sizeof gw) == 0) Check(NetParseIpv4(gw, a), "gateway text");

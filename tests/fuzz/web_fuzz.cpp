@@ -4,7 +4,6 @@
 // file it writes stays in a private temporary directory; the interface,
 // DHCP client and encoder are stand-ins. Aborts on a broken invariant.
 #include <fcntl.h>
-#include <ftw.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -13,6 +12,7 @@
 
 #include <string>
 
+#include "fuzz_files.h"
 #include "net_config.h"
 #include "rtmp_publish.h"
 #include "uart_proto.h"
@@ -35,40 +35,18 @@ int NoIfAddr(const char *, const char *, const char *, const char *) { return 0;
 int NoDhcp(void) { return 0; }
 int NoVenc(unsigned) { return 0; }
 
-int RemoveOne(const char *path, const struct stat *, int, struct FTW *) { return remove(path); }
 // The web control's worker threads wait on their own condition variables
 // for the life of the process, and destroying one with a waiter blocks: the
 // run ends here, before the static destructors.
-void RemoveDirAndLeave() {
-    nftw(s_dir.c_str(), RemoveOne, 8, FTW_DEPTH | FTW_PHYS);
+void Leave() {
+    fuzzfiles::RemoveDir();
     fflush(stderr);
     _exit(0);
 }
 
-std::string ReadAll(const std::string &path, bool *exists) {
-    std::string s;
-    FILE *f = fopen(path.c_str(), "rb");
-    *exists = f != nullptr;
-    if (!f) return s;
-    char b[1024];
-    size_t n;
-    while ((n = fread(b, 1, sizeof b, f)) > 0) s.append(b, n);
-    fclose(f);
-    return s;
-}
-
-void WriteAll(const std::string &path, const uint8_t *p, size_t n) {
-    FILE *f = fopen(path.c_str(), "wb");
-    if (!f) abort();
-    if (n && fwrite(p, 1, n, f) != n) abort();
-    fclose(f);
-}
-
 void Setup() {
-    char tmpl[] = "/tmp/web_fuzz_XXXXXX";
-    if (!mkdtemp(tmpl)) abort();
-    s_dir = tmpl;
-    atexit(RemoveDirAndLeave);
+    s_dir = fuzzfiles::MakeDir("web_fuzz");
+    atexit(Leave);  // the latest registered runs first; it removes the directory too
     s_url = s_dir + "/url";
     s_netip = s_dir + "/netIp";
     s_resolv = s_dir + "/resolv.conf";
@@ -100,15 +78,15 @@ bool Terminated(const char *s, size_t size) { return strnlen(s, size) < size; }
 // What the form paths may leave behind: only records the board can use.
 void CheckFiles(const char *uri) {
     bool there;
-    std::string ip = ReadAll(s_netip, &there);
+    std::string ip = fuzzfiles::Read(s_netip, &there);
     if (there) {
         Check(ip.size() == 13 && (uint8_t)ip[0] == 0xAA, "network record form", uri);
         const uint8_t *r = (const uint8_t *)ip.data() + 1;
         Check(NetCheckStatic(r, r + 4, r + 8) == 0, "unusable static set-up stored", uri);
     }
-    std::string flag = ReadAll(s_flag, &there);
+    std::string flag = fuzzfiles::Read(s_flag, &there);
     if (there) Check(flag == "0" || flag == "1", "DHCP flag file", uri);
-    std::string dns = ReadAll(s_resolv, &there);
+    std::string dns = fuzzfiles::Read(s_resolv, &there);
     if (there) {
         uint8_t a[4];
         size_t nl = dns.find('\n');
@@ -118,7 +96,7 @@ void CheckFiles(const char *uri) {
               "name-server file", uri);
     }
     for (int i = 0; i < RTMP_URL_COUNT + 4; ++i) {
-        std::string rec = ReadAll(s_url + "/" + std::to_string(i), &there);
+        std::string rec = fuzzfiles::Read(s_url + "/" + std::to_string(i), &there);
         if (!there) continue;
         Check(i < RTMP_URL_COUNT && rec.size() == sizeof(ST_RTMP_URL), "destination file", uri);
         ST_RTMP_URL u;
@@ -174,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         std::string page = WebSsiRender(kAllTags, WebSsiTag);
         Check(page.find_first_of("<>\"'") == std::string::npos, "unescaped tag value", req.uri.c_str());
     } else if (sel == kFormCount) {
-        WriteAll(s_stat, data + 1, size - 1);
+        fuzzfiles::Write(s_stat, data + 1, size - 1);
         int sample = WebCpuSample();
         Check(sample >= 0 && sample <= 100, "load sample", "/proc/stat");
         req.uri = "/get_cpu_usage";
