@@ -17,9 +17,7 @@ struct WebServer {
     mg_context *ctx = nullptr;
     WebRequestFn fn = nullptr;
     std::mutex wsMutex;  // held while a frame is written, so a closing client stays valid
-    std::vector<mg_connection *> clients;
-    // Accepted, handshake under way; one that never got ready is dropped after a while.
-    std::vector<std::pair<const mg_connection *, Clock::time_point>> opening;
+    WebWsPlaces ws;
 };
 
 namespace {
@@ -74,34 +72,22 @@ int on_request(mg_connection *conn, void *cbdata) {
     return status;
 }
 
-void forget_opening(WebServer *srv, const mg_connection *conn) {
-    auto &o = srv->opening;
-    o.erase(std::remove_if(o.begin(), o.end(), [conn](const auto &e) { return e.first == conn; }), o.end());
-}
-
 // Each WebSocket holds a worker for as long as it is open: at most half of
 // them, so pages and status requests are always answered.
 int on_ws_connect(const mg_connection *conn, void *cbdata) {
     WebServer *srv = static_cast<WebServer *>(cbdata);
     std::lock_guard<std::mutex> g(srv->wsMutex);
-    auto &o = srv->opening;
-    Clock::time_point now = Clock::now();
-    o.erase(std::remove_if(o.begin(), o.end(),
-                           [now](const auto &e) { return now - e.second > std::chrono::seconds(10); }),
-            o.end());
-    if (srv->clients.size() + o.size() >= WEB_WS_MAX) {
+    if (!srv->ws.Open(conn, Clock::now())) {
         mg_send_http_error(const_cast<mg_connection *>(conn), 503, "%s", "Too many WebSocket clients");
         return 1;
     }
-    o.push_back({conn, now});
     return 0;
 }
 
 void on_ws_ready(mg_connection *conn, void *cbdata) {
     WebServer *srv = static_cast<WebServer *>(cbdata);
     std::lock_guard<std::mutex> g(srv->wsMutex);
-    forget_opening(srv, conn);
-    srv->clients.push_back(conn);
+    srv->ws.Ready(conn);
 }
 
 int on_ws_data(mg_connection *, int, char *, size_t, void *) { return 1; }
@@ -109,12 +95,36 @@ int on_ws_data(mg_connection *, int, char *, size_t, void *) { return 1; }
 void on_ws_close(const mg_connection *conn, void *cbdata) {
     WebServer *srv = static_cast<WebServer *>(cbdata);
     std::lock_guard<std::mutex> g(srv->wsMutex);
-    forget_opening(srv, conn);
-    auto &c = srv->clients;
-    c.erase(std::remove(c.begin(), c.end(), conn), c.end());
+    srv->ws.Close(conn);
 }
 
 }  // namespace
+
+void WebWsPlaces::Forget(const mg_connection *conn) {
+    opening_.erase(std::remove_if(opening_.begin(), opening_.end(), [conn](const auto &e) { return e.first == conn; }),
+                   opening_.end());
+}
+
+bool WebWsPlaces::Open(const mg_connection *conn, Clock::time_point now) {
+    const auto limit = std::chrono::seconds(WEB_WS_OPENING_S);
+    auto expired = [&](const auto &e) { return now - e.second > limit; };
+    opening_.erase(std::remove_if(opening_.begin(), opening_.end(), expired), opening_.end());
+    // A connection record is reused: a stale handshake of this one is over.
+    Forget(conn);
+    if (clients_.size() + opening_.size() >= WEB_WS_MAX) return false;
+    opening_.push_back({conn, now});
+    return true;
+}
+
+void WebWsPlaces::Ready(mg_connection *conn) {
+    Forget(conn);
+    clients_.push_back(conn);
+}
+
+void WebWsPlaces::Close(const mg_connection *conn) {
+    Forget(conn);
+    clients_.erase(std::remove(clients_.begin(), clients_.end(), conn), clients_.end());
+}
 
 WebServer *WebServerStart(const char *port, const char *docRoot, WebRequestFn fn, WebStartResult *result) {
     WebStartResult dummy;
@@ -171,7 +181,7 @@ int WebServerPushText(WebServer *srv, const char *text, size_t len) {
     if (!srv) return 0;
     std::lock_guard<std::mutex> g(srv->wsMutex);
     int sent = 0;
-    for (mg_connection *c : srv->clients)
+    for (mg_connection *c : srv->ws.clients())
         if (mg_websocket_write(c, MG_WEBSOCKET_OPCODE_TEXT, text, len) > 0) ++sent;
     return sent;
 }
@@ -179,7 +189,7 @@ int WebServerPushText(WebServer *srv, const char *text, size_t len) {
 int WebServerClientCount(WebServer *srv) {
     if (!srv) return 0;
     std::lock_guard<std::mutex> g(srv->wsMutex);
-    return (int)srv->clients.size();
+    return (int)srv->ws.clients().size();
 }
 
 void WebServerStop(WebServer *srv) {

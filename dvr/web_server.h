@@ -4,7 +4,10 @@
 #pragma once
 #include <stddef.h>
 
+#include <chrono>
 #include <string>
+#include <utility>
+#include <vector>
 
 // Largest request body read; a larger one is refused with 413.
 #define WEB_BODY_MAX 8192
@@ -12,6 +15,9 @@
 // refused with 503).
 #define WEB_WORKERS 16
 #define WEB_WS_MAX (WEB_WORKERS / 2)
+// Seconds after which a WebSocket handshake that never got ready gives its
+// place back.
+#define WEB_WS_OPENING_S 10
 
 struct WebRequest {
     std::string method;
@@ -49,3 +55,26 @@ int WebServerPort(const WebServer *srv);
 int WebServerPushText(WebServer *srv, const char *text, size_t len);
 int WebServerClientCount(WebServer *srv);
 void WebServerStop(WebServer *srv);
+
+// ---- internals, also used by tests ----------------------------------------
+struct mg_connection;
+
+// The places of the WebSocket clients: open ones and handshakes under way.
+// A handshake that fails after it was accepted is never closed by the
+// server, so its place comes back WEB_WS_OPENING_S seconds after it began.
+// Not locked: its owner holds a lock around every call.
+class WebWsPlaces {
+public:
+    using Clock = std::chrono::steady_clock;
+    // A place for a handshake beginning at `now`; false when none is left.
+    bool Open(const mg_connection *conn, Clock::time_point now);
+    // The handshake is done: the connection gets pushes from now on.
+    void Ready(mg_connection *conn);
+    void Close(const mg_connection *conn);
+    const std::vector<mg_connection *> &clients() const { return clients_; }
+
+private:
+    void Forget(const mg_connection *conn);
+    std::vector<mg_connection *> clients_;
+    std::vector<std::pair<const mg_connection *, Clock::time_point>> opening_;
+};

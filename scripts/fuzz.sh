@@ -2,19 +2,24 @@
 # Bounded fuzzing under ASan and UBSan of: the control link's frame parser and
 # router with the storage monitor's partition-list reader (link_fuzz), the
 # command handler (cmd_fuzz) and the UDP relay's datagram handling and pacer
-# (udp_fuzz), the 3A's IQ file loader with the ISP root it is given (iq_fuzz)
-# and the 3A control path from the agents and plug-ins to the algorithms'
-# conversions (api_fuzz). FUZZ_SECONDS (default 50) bounds each run; exits
+# (udp_fuzz), the 3A's IQ file loader with the ISP root it is given (iq_fuzz),
+# the 3A control path from the agents and plug-ins to the algorithms'
+# conversions (api_fuzz), the web control's form, JSON and page handling
+# (web_fuzz) and the readers of address texts, name servers, the stored
+# static record and the route table (net_fuzz). FUZZ_SECONDS bounds each run
+# (default 50, and 30 for the two small web and network targets); exits
 # non-zero on any finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECS=${FUZZ_SECONDS:-50}
+SECS_SMALL=${FUZZ_SECONDS:-30}
 OUT=${FUZZ_DIR:-build-fuzz}
 M=internal/myfunc
 F=tests/fuzz
 CXX="clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined"
 INC="-I$M -Idvr -Isdk/interface/include -Isdk/interface/src/common -Isdk/interface/src/cam_os_wrapper -Iinternal/common -Iinternal/venc -Iinternal/hdmi -I$F"
-mkdir -p "$OUT"/corpus "$OUT"/corpus_cmd "$OUT"/corpus_udp "$OUT"/corpus_iq "$OUT"/corpus_api
+mkdir -p "$OUT"/corpus "$OUT"/corpus_cmd "$OUT"/corpus_udp "$OUT"/corpus_iq "$OUT"/corpus_api "$OUT"/corpus_web \
+  "$OUT"/corpus_net
 
 $CXX $INC $F/link_fuzz.cpp $F/route_stubs.cpp "$M/uart_proto.cpp" "$M/usb_detect.cpp" "$M/bag_queue.cpp" \
   "$M/user_setting.cpp" "$M/file_util.cpp" -lpthread -o "$OUT/link_fuzz"
@@ -27,6 +32,12 @@ for t in cmd_fuzz udp_fuzz; do
   # shellcheck disable=SC2086
   $CXX $INC $F/$t.cpp $RECORDER -lpthread -o "$OUT/$t"
 done
+# The web control's handlers over the same recorder code; the network readers alone.
+# shellcheck disable=SC2086
+$CXX $INC $F/web_fuzz.cpp $RECORDER dvr/web_control.cpp dvr/web_form.cpp dvr/web_ssi.cpp dvr/web_cpu.cpp \
+  dvr/web_server.cpp -lcivetweb -lpthread -o "$OUT/web_fuzz"
+$CXX $INC $F/net_fuzz.cpp "$M/net_config.cpp" "$M/net_if.cpp" "$M/user_setting.cpp" "$M/file_util.cpp" -lpthread \
+  -o "$OUT/net_fuzz"
 
 # The 3A: the loader alone with the IQ table; the whole control path with
 # every algorithm's sources (the driver below is a stand-in).
@@ -63,6 +74,17 @@ printf '\xe8\x00\xf0\x00\x04\x00\x05\x00' >"$OUT/corpus_udp/flood"
 { printf '\x01\x02\x00\x3c\x02\x00'; head -c 572 /dev/zero; } >"$OUT/corpus_api/ae_info"
 { printf '\x00\x0f\x10\x48\x00\x00\x03'; head -c 71 /dev/zero; } >"$OUT/corpus_api/awb_cali"
 { printf '\x02\x05\x04\x04\x00\x00'; head -c 4 /dev/zero; } >"$OUT/corpus_api/agent"
+# Web seeds: selector (form path, load, status, page), then the body.
+printf '\x00setting1=192.168.7.20&setting2=255.255.0.0&setting3=192.168.7.1&setting4=192.168.7.2&IpAcquIndex=0' \
+  >"$OUT/corpus_web/save"
+printf '\x03UserName=cam&StreamAddr=rtmp%%3A%%2F%%2Fh%%2Flive' >"$OUT/corpus_web/stream"
+printf '\x06cpu  10 0 10 80 0 0 0 0 0 0\ncpu0 1 2 3 4\n' >"$OUT/corpus_web/load"
+printf '\x08<p><!--#call setting1 --> <!--#call UserName --></p>' >"$OUT/corpus_web/page"
+# Network seeds: selector (address text, name servers, stored record, routes), then the text.
+printf '\x00192.168.001.010' >"$OUT/corpus_net/addr"
+printf '\x01search lan\nnameserver 10.0.0.1\nnameserver 192.168.100.1005\n' >"$OUT/corpus_net/dns"
+printf '\x02\xaa\xc0\xa8\x01\x14\xff\xff\xff\x00\xc0\xa8\x01\x01' >"$OUT/corpus_net/record"
+printf '\x03Iface\tDestination\tGateway\tFlags\neth0\t00000000\t0101A8C0\t0003\n' >"$OUT/corpus_net/route"
 
 run() {
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
@@ -74,6 +96,8 @@ run "$OUT/udp_fuzz" -max_len=8192 "$OUT/corpus_udp"
 # (the fuzzer's and the sanitizers' reports still come through).
 run "$OUT/iq_fuzz" -max_len=40000 -close_fd_mask=2 "$OUT/corpus_iq"
 run "$OUT/api_fuzz" -max_len=36000 -close_fd_mask=2 "$OUT/corpus_api"
+SECS=$SECS_SMALL run "$OUT/web_fuzz" -max_len=9000 "$OUT/corpus_web"
+SECS=$SECS_SMALL run "$OUT/net_fuzz" -max_len=4096 "$OUT/corpus_net"
 # The MAC, static-address and clock commands act only in a private network
 # namespace without CAP_SYS_TIME; elsewhere the target leaves them out.
 export CMD_FUZZ_DIR="$(cd "$OUT" && pwd)/cmd_files"

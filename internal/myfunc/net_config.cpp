@@ -43,6 +43,13 @@ void set_sin(sockaddr *sa, in_addr a) {
     memcpy(sa, &sin, sizeof sin);
 }
 
+// Addresses no host of a subnet can have: "this network" 0/8, loopback
+// 127/8, multicast 224/4 and the reserved 240/4 with the limited broadcast.
+bool unusable_class(uint32_t a) {
+    uint32_t top = a >> 24;
+    return top == 0 || top == 127 || top >= 224;
+}
+
 void read_netip(DEV_IP_INFO_ST *rec) {
     DEV_IP_INFO_ST r{};
     FILE *f = fopen(g_netPaths.netip, "rb");
@@ -51,8 +58,10 @@ void read_netip(DEV_IP_INFO_ST *rec) {
         n = fread(&r, 1, sizeof r, f);
         fclose(f);
     }
-    // A short file is as invalid as a missing one.
-    *rec = (n == sizeof r && r.chksum == 0xAA) ? r : tIpDefault;
+    // A short file is as invalid as a missing one, and so is a set-up the
+    // board cannot use (stored before such set-ups were refused).
+    bool ok = n == sizeof r && r.chksum == 0xAA && NetCheckStatic(r.ucIp, r.ucMask, r.ucGateWay) == 0;
+    *rec = ok ? r : tIpDefault;
 }
 
 in_addr to_in(const uint8_t a[4]) {
@@ -103,6 +112,48 @@ void del_other_default_routes(int fd, const char *ifname, in_addr keep) {
     });
 }
 
+// An interface's address, mask and default gateways, as read before a change.
+struct IfSetup {
+    bool valid = false;  // it had an address
+    in_addr addr{}, mask{};
+    in_addr gw[4]{};
+    int gwCount = 0;
+};
+
+IfSetup read_setup(int fd, const char *ifname) {
+    IfSetup st;
+    ifreq ifr;
+    fill_ifreq(&ifr, ifname);
+    if (ioctl(fd, SIOCGIFADDR, &ifr) < 0) return st;
+    st.addr = ((sockaddr_in *)&ifr.ifr_addr)->sin_addr;
+    fill_ifreq(&ifr, ifname);
+    if (ioctl(fd, SIOCGIFNETMASK, &ifr) < 0) return st;
+    st.mask = ((sockaddr_in *)&ifr.ifr_netmask)->sin_addr;
+    st.valid = true;
+    each_default_route(ifname, [&](in_addr gw) {
+        st.gw[st.gwCount++] = gw;
+        return st.gwCount < 4;
+    });
+    return st;
+}
+
+// Puts a set-up read by read_setup back after a change that failed half way.
+void restore_setup(int fd, const char *ifname, const IfSetup &st) {
+    if (!st.valid) return;
+    ifreq ifr;
+    fill_ifreq(&ifr, ifname);
+    set_sin(&ifr.ifr_addr, st.addr);
+    bool ok = ioctl(fd, SIOCSIFADDR, &ifr) == 0;
+    fill_ifreq(&ifr, ifname);
+    set_sin(&ifr.ifr_netmask, st.mask);
+    ok = ok && ioctl(fd, SIOCSIFNETMASK, &ifr) == 0;
+    for (int i = 0; ok && i < st.gwCount; ++i) {
+        rtentry rt = default_route(st.gw[i]);
+        ok = ioctl(fd, SIOCADDRT, &rt) == 0 || errno == EEXIST;
+    }
+    printf("%s: previous address %s %s\n", ifname, inet_ntoa(st.addr), ok ? "restored" : "could not be restored");
+}
+
 }  // namespace
 
 void NetFormatIpv4(const uint8_t a[4], char *out, size_t len) { snprintf(out, len, "%d.%d.%d.%d", a[0], a[1], a[2], a[3]); }
@@ -128,10 +179,14 @@ bool NetParseIpv4(const char *text, uint8_t out[4]) {
 }
 
 int NetCheckStatic(const uint8_t ip[4], const uint8_t mask[4], const uint8_t gw[4]) {
-    uint32_t m = host_order(mask);
-    // Contiguous: the ones, then only zeros (a zero mask is no subnet).
-    if (m == 0 || (~m & (~m + 1)) != 0) return NET_BAD_MASK;
-    if ((host_order(gw) & m) != (host_order(ip) & m)) return NET_BAD_GATEWAY;
+    uint32_t a = host_order(ip), m = host_order(mask), g = host_order(gw);
+    if (unusable_class(a)) return NET_BAD_ADDRESS;
+    // Contiguous: the ones, then only zeros (a zero mask is no subnet). A
+    // /32 leaves no room for a gateway beside the board.
+    if (m == 0 || m == 0xFFFFFFFFu || (~m & (~m + 1)) != 0) return NET_BAD_MASK;
+    uint32_t net = a & m, bcast = a | ~m;
+    if (a == net || a == bcast) return NET_BAD_ADDRESS;
+    if ((g & m) != net || g == net || g == bcast || g == a || unusable_class(g)) return NET_BAD_GATEWAY;
     return 0;
 }
 
@@ -232,25 +287,42 @@ int SetIfAddr(const char *ifname, const char *Ipaddr, const char *mask, const ch
         printf("inet_aton   error: %s\n", Ipaddr ? Ipaddr : "");
         return -2;
     }
-    if (!NetParseIpv4(mask, nm) || NetCheckStatic(ip, nm, ip) == NET_BAD_MASK) {
+    if (!NetParseIpv4(mask, nm)) {
         printf("inet_pton   error: %s\n", mask ? mask : "");
         return -4;
     }
-    if (!NetParseIpv4(gateway, gw) || NetCheckStatic(ip, nm, gw) != 0) {
+    if (!NetParseIpv4(gateway, gw)) {
         printf("inet_aton error\n");
         return -6;
     }
+    switch (NetCheckStatic(ip, nm, gw)) {
+    case NET_BAD_ADDRESS:
+        printf("inet_aton   error: %s unusable with %s\n", Ipaddr, mask);
+        return -2;
+    case NET_BAD_MASK:
+        printf("inet_pton   error: %s\n", mask);
+        return -4;
+    case NET_BAD_GATEWAY:
+        printf("inet_aton error\n");
+        return -6;
+    }
+    // What is there now, to go back to: a changed address takes the routes
+    // through the old one with it, the default route included.
+    IfSetup old = read_setup(s.fd, ifname);
+    in_addr newIp = to_in(ip), newMask = to_in(nm);
+    bool changes = !old.valid || old.addr.s_addr != newIp.s_addr || old.mask.s_addr != newMask.s_addr;
     ifreq ifr;
     fill_ifreq(&ifr, ifname);
-    set_sin(&ifr.ifr_addr, to_in(ip));
+    set_sin(&ifr.ifr_addr, newIp);
     if (ioctl(s.fd, SIOCSIFADDR, &ifr) < 0) {
         perror("ioctl   SIOCSIFADDR   error");
         return -3;
     }
     fill_ifreq(&ifr, ifname);
-    set_sin(&ifr.ifr_netmask, to_in(nm));
+    set_sin(&ifr.ifr_netmask, newMask);
     if (ioctl(s.fd, SIOCSIFNETMASK, &ifr) < 0) {
         perror("ioctl");
+        if (changes) restore_setup(s.fd, ifname, old);
         return -5;
     }
     // The new default route first (an identical one may be there already),
@@ -258,6 +330,7 @@ int SetIfAddr(const char *ifname, const char *Ipaddr, const char *mask, const ch
     rtentry rt = default_route(to_in(gw));
     if (ioctl(s.fd, SIOCADDRT, &rt) < 0 && errno != EEXIST) {
         perror("ioctl(SIOCADDRT) error in set_default_route\n");
+        if (changes) restore_setup(s.fd, ifname, old);
         return -7;
     }
     del_other_default_routes(s.fd, ifname, to_in(gw));
@@ -305,15 +378,31 @@ void ReadDns(uint8_t *dns) {
     // The first two name servers, wherever they stand: a DHCP client puts
     // "search" or "domain" lines before them. Only lines whose first word is
     // "nameserver" count; the rest of a line longer than the buffer is skipped.
+    // An address token is taken whole or not at all: one that runs on past an
+    // address's length, or past the buffer, is refused rather than cut short.
     int i = 0;
     bool lineStart = true;
     while (i < 2 && fgets(line, sizeof line, f)) {
         bool atStart = lineStart;
         lineStart = strchr(line, '\n') != nullptr;
         if (!atStart) continue;
-        char word[16], addr[16];
-        if (sscanf(line, "%15s %15s", word, addr) != 2 || strcmp(word, "nameserver") != 0) continue;
-        if (!NetParseIpv4(addr, dns + 4 * i)) continue;
+        const char *ws = " \t\r\n";
+        const char *word = line + strspn(line, ws);
+        size_t wordLen = strcspn(word, ws);
+        if (wordLen != 10 || strncmp(word, "nameserver", 10) != 0) continue;
+        const char *addr = word + wordLen + strspn(word + wordLen, ws);
+        size_t addrLen = strcspn(addr, ws);
+        bool cut = false;
+        if (addr[addrLen] == 0 && !lineStart) {  // the token reaches the buffer's end
+            int next = getc(f);
+            if (next != EOF) ungetc(next, f);
+            cut = next != EOF && !strchr(ws, next);
+        }
+        char text[16];
+        if (addrLen == 0 || addrLen >= sizeof text || cut) continue;
+        memcpy(text, addr, addrLen);
+        text[addrLen] = 0;
+        if (!NetParseIpv4(text, dns + 4 * i)) continue;
         ++i;
     }
     fclose(f);

@@ -50,9 +50,12 @@ extern NetPaths g_netPaths;
 bool NetParseIpv4(const char *text, uint8_t out[4]);
 // Dotted text of 4 address bytes (16 bytes of room take any).
 void NetFormatIpv4(const uint8_t a[4], char *out, size_t len);
-// A static set-up the board can use: 0, NET_BAD_MASK (not contiguous, or 0)
-// or NET_BAD_GATEWAY (outside the address's subnet).
-enum { NET_BAD_MASK = 1, NET_BAD_GATEWAY = 2 };
+// A static set-up the board can use: 0; NET_BAD_ADDRESS (0/8, 127/8,
+// multicast or reserved, or the subnet's network or broadcast address);
+// NET_BAD_MASK (not contiguous, 0 or /32); NET_BAD_GATEWAY (outside the
+// subnet, its network or broadcast address, the board's own address, or of an
+// unusable class as above).
+enum { NET_BAD_MASK = 1, NET_BAD_GATEWAY = 2, NET_BAD_ADDRESS = 3 };
 int NetCheckStatic(const uint8_t ip[4], const uint8_t mask[4], const uint8_t gw[4]);
 
 void *DHCP_Proc(void *arg);

@@ -294,7 +294,9 @@ u16 ProtoRecvBagHandle(u8 *pucData) {
         break;
     case 84: {
         int r = SetSystemTime(p);
-        p[0] = (u8)(r == RangeErr ? RangeErr : r ? 1 : 0);
+        // 1 would read as "unknown command": a clock the system refused to
+        // set is a device failure.
+        p[0] = (u8)(r == RangeErr ? RangeErr : r ? DevInitERR : NoErr);
         p[1] = 1;
         out = 2;
         break;

@@ -7,7 +7,6 @@
 // namespace without CAP_SYS_TIME (scripts/fuzz.sh runs it so); outside such
 // a run they are left out.
 #include <fcntl.h>
-#include <ftw.h>
 #include <linux/capability.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -18,6 +17,7 @@
 
 #include <string>
 
+#include "fuzz_files.h"
 #include "fuzz_stubs.h"
 #include "mp4_record.h"
 #include "net_config.h"
@@ -46,20 +46,14 @@ bool PrivateNet() {
     return strcmp(mine, init) != 0;
 }
 
-int RemoveOne(const char *path, const struct stat *, int, struct FTW *) { return remove(path); }
-void RemoveDir() { nftw(s_dir.c_str(), RemoveOne, 8, FTW_DEPTH | FTW_PHYS); }
-
 void Setup() {
     // CMD_FUZZ_DIR: a directory the caller removes; else one of our own.
     const char *given = getenv("CMD_FUZZ_DIR");
-    char tmpl[] = "/tmp/cmd_fuzz_XXXXXX";
     if (given && *given) {
         mkdir(given, 0755);
         s_dir = given;
     } else {
-        if (!mkdtemp(tmpl)) abort();
-        s_dir = tmpl;
-        atexit(RemoveDir);
+        s_dir = fuzzfiles::MakeDir("cmd_fuzz");
     }
     s_url = s_dir + "/url";
     s_para = s_dir + "/userpara";

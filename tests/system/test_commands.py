@@ -374,6 +374,27 @@ def test_saved_settings_survive_a_restart(b):
     assert os.stat(b.app_path("userpara")).st_mtime == 0
 
 
+def test_changes_that_cannot_be_saved_are_answered_as_save_failures(b):
+    saved = app_file(b, "userpara")
+    path = b.app_path("userpara")
+    os.remove(path)
+    os.mkdir(path)  # the settings file can no longer be written
+    try:
+        # Applied at once (the heartbeat shows them) but not saved: 19, the
+        # code of a file that cannot be created.
+        ask(b, 49, b"\x00\x03", want=bytes([19]))
+        assert next_beat(b, lambda r: r[18] == 3)
+        ask(b, 25, b"\x03", want=bytes([19]))
+        assert next_beat(b, lambda r: bits(r, 22, 0, 4) == 3, timeout=10)
+    finally:
+        os.rmdir(path)
+        with open(path, "wb") as f:
+            f.write(saved)
+    ask(b, 49, bytes([0, saved[4]]), want=b"\x00")
+    ask(b, 25, bytes([saved[6] & 15]), want=b"\x00")
+    assert app_file(b, "userpara") == saved
+
+
 def test_destinations_stored_read_and_published(b):
     url = b.rtmp_url("cmdsys").encode()
     rec = bytearray(788)

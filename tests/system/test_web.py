@@ -185,6 +185,11 @@ def test_bad_form_variables_change_nothing(web):
         ("/save", {"setting1": "192.168.1.50", "setting2": "255.255.0", "setting3": "192.168.1.1",
                    "setting4": "192.168.1.1", "IpAcquIndex": "0"}),
         ("/save", {"setting1": "192.168.1.50"}),
+        # set-ups the board cannot use: the broadcast address as gateway, a /32 mask
+        ("/save", {"setting1": "192.168.1.50", "setting2": "255.255.255.0", "setting3": "192.168.1.255",
+                   "setting4": "192.168.1.1", "IpAcquIndex": "0"}),
+        ("/save", {"setting1": "192.168.1.50", "setting2": "255.255.255.255", "setting3": "192.168.1.50",
+                   "setting4": "192.168.1.1", "IpAcquIndex": "0"}),
     ]
     for path, fields in cases:
         assert_home(raw_http(web, post(path, fields)))

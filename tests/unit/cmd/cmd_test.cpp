@@ -326,13 +326,14 @@ TEST_F(Cmd, StorageSizesSaturateInsteadOfWrapping) {
 
 TEST_F(Cmd, ClockIsLeftWhenADigitIsNotBcd) {
     // Without the right to set the clock: a request that got as far as
-    // setting it is answered 1, one refused before answers RangeErr.
+    // setting it is answered DevInitERR (not 1, an unknown command), one
+    // refused before answers RangeErr.
     __user_cap_header_struct hdr{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct caps[2];
     ASSERT_EQ(syscall(SYS_capget, &hdr, caps), 0);
     caps[CAP_SYS_TIME / 32].effective &= ~(1u << (CAP_SYS_TIME % 32));
     ASSERT_EQ(syscall(SYS_capset, &hdr, caps), 0);
-    EXPECT_EQ(handle(84, {0x21, 0x03, 0x15, 0x00, 0x10, 0x30, 0x00}), (Bytes{1, 1}));
+    EXPECT_EQ(handle(84, {0x21, 0x03, 0x15, 0x00, 0x10, 0x30, 0x00}), (Bytes{DevInitERR, 1}));
     for (Bytes bad : {Bytes{0x21, 0x03, 0x1A, 0, 0x10, 0x30, 0}, Bytes{0x2F, 0x03, 0x15, 0, 0x10, 0x30, 0},
                       Bytes{0x21, 0x13, 0x15, 0, 0x10, 0x30, 0}, Bytes{0x21, 0x03, 0x15, 0, 0x24, 0x30, 0},
                       Bytes{0x21, 0x03, 0x15, 0, 0x10, 0x30, 0x60}, Bytes{0x21, 0x00, 0x15, 0, 0x10, 0x30, 0}})

@@ -103,6 +103,51 @@ TEST_F(NetFiles, SetIpStoresOnlyWholeUsableSetups) {
     EXPECT_EQ(access(netip_.c_str(), F_OK), -1);
 }
 
+TEST(NetCheck, SetupsTheBoardCannotUseAreRefused) {
+    struct {
+        const char *ip, *mask, *gw;
+        int want;
+    } rows[] = {
+        {"192.168.1.20", "255.255.255.0", "192.168.1.1", 0},
+        {"10.0.0.1", "255.0.0.0", "10.255.255.254", 0},
+        {"172.16.0.9", "255.255.255.252", "172.16.0.10", 0},
+        {"192.168.1.20", "255.255.255.0", "192.168.1.0", NET_BAD_GATEWAY},    // network address
+        {"192.168.1.20", "255.255.255.0", "192.168.1.255", NET_BAD_GATEWAY},  // broadcast address
+        {"192.168.1.20", "255.255.255.0", "192.168.1.20", NET_BAD_GATEWAY},   // the board itself
+        {"192.168.1.0", "255.255.255.0", "192.168.1.1", NET_BAD_ADDRESS},
+        {"192.168.1.255", "255.255.255.0", "192.168.1.1", NET_BAD_ADDRESS},
+        {"172.16.0.8", "255.255.255.252", "172.16.0.9", NET_BAD_ADDRESS},
+        {"0.1.2.3", "255.0.0.0", "0.1.2.1", NET_BAD_ADDRESS},
+        {"127.0.0.2", "255.0.0.0", "127.0.0.1", NET_BAD_ADDRESS},
+        {"224.0.0.5", "255.255.255.0", "224.0.0.1", NET_BAD_ADDRESS},
+        {"239.1.1.1", "255.255.255.0", "239.1.1.2", NET_BAD_ADDRESS},
+        {"240.0.0.5", "255.255.255.0", "240.0.0.1", NET_BAD_ADDRESS},
+        {"255.255.255.255", "255.255.255.0", "255.255.255.1", NET_BAD_ADDRESS},
+        {"192.168.1.20", "255.255.255.255", "192.168.1.20", NET_BAD_MASK},
+        {"192.168.1.20", "255.255.255.255", "192.168.1.1", NET_BAD_MASK},
+        {"192.168.1.20", "0.0.0.0", "192.168.1.1", NET_BAD_MASK},
+        {"192.168.1.20", "255.0.255.0", "192.168.1.1", NET_BAD_MASK},
+        {"192.168.1.20", "255.255.255.0", "192.168.2.1", NET_BAD_GATEWAY},
+        {"96.0.0.5", "128.0.0.0", "127.0.0.1", NET_BAD_GATEWAY},  // loopback inside a wide subnet
+    };
+    for (const auto &r : rows) {
+        uint8_t ip[4], mask[4], gw[4];
+        ASSERT_TRUE(NetParseIpv4(r.ip, ip) && NetParseIpv4(r.mask, mask) && NetParseIpv4(r.gw, gw)) << r.ip;
+        EXPECT_EQ(NetCheckStatic(ip, mask, gw), r.want) << r.ip << " " << r.mask << " " << r.gw;
+    }
+}
+
+TEST_F(NetFiles, UnusableStoredSetupIsNeitherStoredNorLoaded) {
+    const uint8_t gwIsBroadcast[12] = {192, 168, 1, 20, 255, 255, 255, 0, 192, 168, 1, 255};
+    EXPECT_NE(Proto_SetIP(gwIsBroadcast, 12), 0);
+    EXPECT_EQ(access(netip_.c_str(), F_OK), -1);
+    // One stored before such set-ups were refused reads as the default record.
+    const uint8_t old[13] = {0xAA, 192, 168, 1, 20, 255, 255, 255, 255, 192, 168, 1, 1};
+    write(netip_, std::string((const char *)old, sizeof old));
+    LoadNetWorkParam();
+    EXPECT_EQ(memcmp(&g_NetInfoEx, &tIpDefault, sizeof tIpDefault), 0);
+}
+
 TEST_F(NetFiles, NameServersWrittenAndReadBack) {
     const uint8_t dns[4] = {10, 0, 0, 53};
     ASSERT_EQ(Proto_SetDns(dns, 4), 0);
@@ -125,6 +170,15 @@ TEST_F(NetFiles, NameServersWrittenAndReadBack) {
     ReadDns(got);
     const uint8_t want[8] = {10, 0, 0, 9, 10, 0, 0, 10};
     EXPECT_EQ(memcmp(got, want, 8), 0);
+    // A token longer than an address is refused, not read as its first 15
+    // characters; so is one the line buffer would cut.
+    write(resolv_, "nameserver 192.168.100.1005\nnameserver 192.168.100.1001\n"
+                   "nameserver " + std::string(101, ' ') + "192.168.100.1005\n"
+                   "nameserver 10.0.0.7\nnameserver " + std::string(101, ' ') + "192.168.100.100\n");
+    memset(got, 0, sizeof got);
+    ReadDns(got);
+    const uint8_t whole[8] = {10, 0, 0, 7, 192, 168, 100, 100};
+    EXPECT_EQ(memcmp(got, whole, 8), 0);
     // A file that cannot be written is a failure, not a success.
     g_netPaths.resolv = "/nonexistent-dir/resolv.conf";
     EXPECT_NE(Proto_SetDns(dns, 4), 0);
@@ -241,6 +295,11 @@ TEST_F(NetIface, AddressTextsAreDecimalAndCheckedWholeBeforeAnythingChanges) {
         {"0x0a.0.0.2", "255.0.0.0", "10.0.0.1", -2},
         {"10.0.0.0002", "255.0.0.0", "10.0.0.1", -2},
         {"10.0.0.256", "255.0.0.0", "10.0.0.1", -2},
+        {"127.0.0.2", "255.0.0.0", "127.0.0.1", -2},
+        {"10.0.0.0", "255.0.0.0", "10.0.0.1", -2},   // the subnet's own address
+        {"10.0.0.2", "255.255.255.255", "10.0.0.2", -4},
+        {"10.0.0.2", "255.0.0.0", "10.255.255.255", -6},  // broadcast as gateway
+        {"10.0.0.2", "255.0.0.0", "10.0.0.2", -6},
     };
     for (const auto &b : bad) {
         EXPECT_EQ(SetIfAddr("eth0", b.ip, b.mask, b.gw), b.ret) << b.ip << " " << b.mask << " " << b.gw;
@@ -255,6 +314,20 @@ TEST_F(NetIface, OldDefaultRouteGoesOnlyOnceTheNewOneIsIn) {
     ASSERT_EQ(system("ip route del 10.30.0.0/24 dev eth0"), 0);
     EXPECT_EQ(SetIfAddr("eth0", "10.30.0.5", "255.255.255.0", "10.30.0.254"), -7);
     EXPECT_NE(sh("ip route show default").find("via 10.30.0.1 "), std::string::npos);
+}
+
+TEST_F(NetIface, FailedRouteAfterAnAddressChangePutsTheOldSetupBack) {
+    ASSERT_EQ(SetIfAddr("eth0", "10.40.0.5", "255.255.255.0", "10.40.0.1"), 0);
+    // The kernel refuses a gateway it holds unreachable: the new route fails
+    // after the old address, and with it the old default route, are gone.
+    ASSERT_EQ(system("ip route add unreachable 10.50.0.1/32 scope link"), 0);
+    int r = SetIfAddr("eth0", "10.50.0.5", "255.255.0.0", "10.50.0.1");
+    (void)!system("ip route del unreachable 10.50.0.1/32");
+    EXPECT_EQ(r, -7);
+    std::string addrs = sh("ip -4 addr show dev eth0");
+    EXPECT_NE(addrs.find("10.40.0.5/24"), std::string::npos) << addrs;
+    EXPECT_EQ(addrs.find("10.50.0.5"), std::string::npos) << addrs;
+    EXPECT_NE(sh("ip route show default").find("default via 10.40.0.1 "), std::string::npos);
 }
 
 TEST_F(NetIface, MacCommandSetsFixedPrefixAndPayloadBytes) {

@@ -288,6 +288,12 @@ TEST_F(WebControl, SaveAppliesNothingUnlessTheWholeStaticSetupIsValid) {
         // a mask with a hole, a gateway outside the subnet
         "setting1=192.168.7.20&setting2=255.0.255.0&setting3=192.168.7.1&setting4=192.168.7.2&IpAcquIndex=0",
         "setting1=192.168.7.20&setting2=255.255.255.0&setting3=192.168.8.1&setting4=192.168.7.2&IpAcquIndex=0",
+        // set-ups the board cannot use: gateway on the broadcast address,
+        // the board on the network address, loopback, a /32 mask
+        "setting1=192.168.7.20&setting2=255.255.255.0&setting3=192.168.7.255&setting4=192.168.7.2&IpAcquIndex=0",
+        "setting1=192.168.7.0&setting2=255.255.255.0&setting3=192.168.7.1&setting4=192.168.7.2&IpAcquIndex=0",
+        "setting1=127.0.0.2&setting2=255.0.0.0&setting3=127.0.0.1&setting4=192.168.7.2&IpAcquIndex=0",
+        "setting1=192.168.7.20&setting2=255.255.255.255&setting3=192.168.7.20&setting4=192.168.7.2&IpAcquIndex=0",
         // a variable missing, too long or malformed
         "setting1=192.168.7.20&setting2=255.255.0.0&setting3=192.168.7.1&IpAcquIndex=0",
         "setting1=192.168.7.20&setting2=255.255.0.0&setting3=192.168.7.1&setting4=192.168.7.2",

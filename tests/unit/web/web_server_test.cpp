@@ -299,6 +299,35 @@ TEST_F(WebServe, WebSocketsHoldAtMostHalfTheWorkersAndPagesStillAnswer) {
     EXPECT_TRUE(again.handshake());
 }
 
+TEST(WebWsPlaces, HandshakesThatNeverGetReadyGiveTheirPlaceBackAfterTenSeconds) {
+    using std::chrono::milliseconds;
+    using std::chrono::seconds;
+    // Connection records are only compared, never used: any distinct pointers do.
+    char rec[64];
+    auto conn = [&rec](int i) { return reinterpret_cast<mg_connection *>(rec + i); };
+    WebWsPlaces p;
+    const auto t0 = WebWsPlaces::Clock::now();
+    ASSERT_TRUE(p.Open(conn(0), t0));
+    p.Ready(conn(0));
+    // Handshakes that never finish, begun at t0 (odd i) and t0 + 1 s (even i).
+    for (int i = 1; i < WEB_WS_MAX; ++i) ASSERT_TRUE(p.Open(conn(i), t0 + seconds(i % 2 ? 0 : 1)));
+    const int early = WEB_WS_MAX / 2;  // i = 1, 3, ... below WEB_WS_MAX
+    EXPECT_FALSE(p.Open(conn(40), t0 + seconds(WEB_WS_OPENING_S)));
+    // Just past ten seconds the early ones are gone; the open client stays.
+    const auto t1 = t0 + seconds(WEB_WS_OPENING_S) + milliseconds(1);
+    for (int i = 0; i < early; ++i) EXPECT_TRUE(p.Open(conn(40 + i), t1)) << i;
+    EXPECT_FALSE(p.Open(conn(50), t1));
+    ASSERT_EQ(p.clients().size(), 1u);
+    EXPECT_EQ(p.clients()[0], conn(0));
+    // A close gives its place back at once; so does a record opened again.
+    p.Close(conn(40));
+    EXPECT_TRUE(p.Open(conn(51), t1));
+    EXPECT_TRUE(p.Open(conn(51), t1));
+    EXPECT_FALSE(p.Open(conn(52), t1));
+    p.Close(conn(0));
+    EXPECT_TRUE(p.clients().empty());
+}
+
 TEST(WebStart, BindAndDocumentRootFailuresAreReported) {
     std::string dir = make_temp_dir();
     WebStartResult r;
