@@ -47,8 +47,19 @@ std::vector<AacFrame> take_all(rtp_s *list) {
 
 void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-// Left-channel samples of the decoded frames (decoder configured from the
-// recorder's two-byte decoder configuration).
+// Takes the list's frames until one stamped at or after `ts` (board clock)
+// has come, however long a slow machine's encoder takes to get there.
+std::vector<AacFrame> take_until(rtp_s *list, uint64_t ts) {
+    std::vector<AacFrame> out;
+    for (int i = 0; i < 300 && (out.empty() || out.back().ts < ts); i++) {
+        sleep_ms(100);
+        auto more = take_all(list);
+        out.insert(out.end(), more.begin(), more.end());
+    }
+    EXPECT_FALSE(out.empty() || out.back().ts < ts) << "the encoder never got to " << ts;
+    return out;
+}
+
 // AAC frames missing between consecutive time stamps from `from` on. A
 // machine too slow to encode in real time (an emulator under load) has whole
 // PCM packets refused at the full ring, each a gap of exactly two frames;
@@ -64,6 +75,8 @@ uint64_t frames_missing(const std::vector<AacFrame> &v, size_t from) {
     return missing;
 }
 
+// Left-channel samples of the decoded frames (decoder configured from the
+// recorder's two-byte decoder configuration).
 std::vector<float> decode_left(const std::vector<AacFrame> &frames) {
     std::vector<float> out;
     const AVCodec *dec = avcodec_find_decoder(AV_CODEC_ID_AAC);
@@ -275,16 +288,20 @@ TEST(RecAudioRun, StalledOutputDropsLoopBackNotCapture) {
     take_all(&input_list[1]);
     AudioDropCounters c0 = audio_drop_counters();
     uint64_t ai_dropped0 = vb::audio_stats(4).ai_dropped;
+    uint64_t start = vb::pts_now();
     ASSERT_EQ(vb::ctl_exec("ao-stall 1"), "ok");
     sleep_ms(2000);
     ASSERT_EQ(vb::ctl_exec("ao-stall 0"), "ok");
+    uint64_t end = vb::pts_now();
     AudioDropCounters c1 = audio_drop_counters();
     // About 47 frames in 2 s; the ring takes three before it is full.
     EXPECT_GT(c1.ao_dropped - c0.ao_dropped, 35u);
     EXPECT_EQ(vb::audio_stats(4).ai_dropped, ai_dropped0) << "capture was never held up";
-    auto rec = take_all(&audio_list[0]);
-    // Encoding went on: about 94 frames in 2 s, all there but for the packets
-    // a slow machine had refused at the ring.
+    // Encoding went on: the stall's 2 s are all there (about 94 frames), but
+    // for packets a slow machine had refused at the ring.
+    std::vector<AacFrame> rec;
+    for (const AacFrame &f : take_until(&audio_list[0], end))
+        if (f.ts >= start && f.ts < end) rec.push_back(f);
     uint64_t missing = frames_missing(rec, 1);
     EXPECT_LE(missing, 2 * (audio_drop_counters().queue_full - c0.queue_full));
     EXPECT_GT(rec.size() + missing, 85u);
@@ -293,12 +310,15 @@ TEST(RecAudioRun, StalledOutputDropsLoopBackNotCapture) {
 
 TEST(RecAudioRun, MutedInputIsEncodedAsSilence) {
     ASSERT_EQ(vb::ctl_exec("ai-mute 2 0 1"), "ok");
+    uint64_t muted = vb::pts_now();
     sleep_ms(300);
-    take_all(&audio_list[0]);
     take_all(&input_list[1]);
     uint64_t written0 = vb::audio_stats(4).ao_written;
     sleep_ms(1000);
-    auto rec = take_all(&audio_list[0]);
+    // What was captured from 100 ms after the mute on, for about a second.
+    std::vector<AacFrame> rec;
+    for (const AacFrame &f : take_until(&audio_list[0], muted + 1100000))
+        if (f.ts >= muted + 100000) rec.push_back(f);
     take_all(&input_list[1]);
     ASSERT_EQ(vb::ctl_exec("ai-mute 2 0 0"), "ok");
     // The output played the zeros too.
