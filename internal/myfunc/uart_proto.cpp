@@ -231,6 +231,14 @@ void UartRecvHandle(void) {
         MediumCtrl_ProtocolAnalyzeState(b, &stStateVarUart);
 }
 
+void UartRecvStep(int got, u64 read_us) {
+    (void)got;
+    (void)read_us;
+    UartRecvHandle();
+    RecvBagPoll(g_UartFd);
+    UartProto_TimeOutPoll(&stStateVarUart, (unsigned long)(UartMonotonicUs() / 1000ULL));
+}
+
 // ---- writes -----------------------------------------------------------------
 
 static int WriteAll(int fd, const u8 *buf, size_t len) {
@@ -476,11 +484,8 @@ void *UartDataProc(void *p) {
             UartClose();
             last_try = now;
         }
-        UartRecvHandle();
-        RecvBagPoll(g_UartFd);
-        now = UartMonotonicUs();
-        UartProto_TimeOutPoll(&stStateVarUart, (unsigned long)(now / 1000ULL));
-        UartHeartPoll(now);
+        UartRecvStep(got, now);
+        UartHeartPoll(UartMonotonicUs());
     }
     return nullptr;
 }

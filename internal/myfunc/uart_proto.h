@@ -108,6 +108,9 @@ int UartBagQueuePending(void);
 // One non-blocking read into stUartQueue: bytes read, or -1 when the port failed.
 int UartRecvData(void);
 void UartRecvHandle(void);  // parse what the byte ring holds, as room allows
+// The serial loop's work after a read begun at `read_us` that returned `got`:
+// parse, route at most one frame, end a cut-short frame after the quiet gap.
+void UartRecvStep(int got, u64 read_us);
 int RecvBagPoll(int fd);    // route at most one frame; 1 if one was taken
 
 // ---- the serial thread ----------------------------------------------------
