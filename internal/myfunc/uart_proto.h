@@ -61,7 +61,7 @@ struct SStateVar;
 typedef void (*TimeOutEvent)(struct SStateVar *);
 
 // Inter-byte gap watch: running while a frame is half received; ulTimer is the
-// monotonic time (ms) of the last byte.
+// monotonic time (ms) of the read that took the last byte off the line.
 typedef struct {
     u16 usCount;
     u8 ucRun;
@@ -77,6 +77,10 @@ typedef struct SStateVar {
     u16 usRecBufPos;
     ST_TimeOut stAnalyzeTimeOut;
     u8 ucBagBuf[UART_BAG_SIZE];
+    // Bytes a false header had taken, to be searched again (from usBackPos).
+    u16 usBackPos;
+    u16 usBackLen;
+    u8 ucBackBuf[UART_BAG_SIZE];
 } SStateVar;
 
 extern int g_UartFd;
@@ -98,7 +102,9 @@ u16 UartFinishBag(u8 *bag, u16 payload_len);
 // ---- receive side ---------------------------------------------------------
 void UartRecvQueueInit(void);
 void UartProto_TimeOutInit(void);
-// Feeds one byte; returns 1 when it completed a frame (then queued).
+// Feeds one byte; returns 1 when it completed a frame (then queued). A frame
+// that fails (checksum, tail, quiet line) is searched again from its second
+// byte, a frame at a time: UartRecvHandle goes on with what is left.
 int MediumCtrl_ProtocolAnalyzeState(u8 ucRecvData, SStateVar *stStateVar);
 // Ends a half-received frame once the line has been quiet for
 // UART_RESYNC_GAP_MS; `now_ms` is monotonic.
@@ -109,7 +115,8 @@ int UartBagQueuePending(void);
 int UartRecvData(void);
 void UartRecvHandle(void);  // parse what the byte ring holds, as room allows
 // The serial loop's work after a read begun at `read_us` that returned `got`:
-// parse, route at most one frame, end a cut-short frame after the quiet gap.
+// end a cut-short frame if that read found the line quiet for the gap, parse,
+// route at most one frame.
 void UartRecvStep(int got, u64 read_us);
 int RecvBagPoll(int fd);    // route at most one frame; 1 if one was taken
 
