@@ -139,9 +139,15 @@ IfSetup read_setup(int fd, const char *ifname) {
 
 // Puts a set-up read by read_setup back after a change that failed half way.
 void restore_setup(int fd, const char *ifname, const IfSetup &st) {
-    if (!st.valid) return;
     ifreq ifr;
     fill_ifreq(&ifr, ifname);
+    if (!st.valid) {
+        // It had no address: setting 0.0.0.0 removes the one just given.
+        set_sin(&ifr.ifr_addr, in_addr{INADDR_ANY});
+        bool gone = ioctl(fd, SIOCSIFADDR, &ifr) == 0;
+        printf("%s: new address %s\n", ifname, gone ? "removed" : "could not be removed");
+        return;
+    }
     set_sin(&ifr.ifr_addr, st.addr);
     bool ok = ioctl(fd, SIOCSIFADDR, &ifr) == 0;
     fill_ifreq(&ifr, ifname);

@@ -68,7 +68,8 @@ int GetComputerInfo(char *ip, char *mask, char *broadcast);
 int GetDefaultGateway(const char *ifname, char *gateway, unsigned len);
 // Checks all three texts first (-2 address, -4 mask, -6 gateway: nothing
 // changed), then sets address (-3) and mask (-5), adds the default route (-7,
-// the old one kept) and only then removes the old default routes.
+// the old one kept) and only then removes the old default routes. A failure
+// after the address was set puts back the old set-up, or none.
 int SetIfAddr(const char *ifname, const char *Ipaddr, const char *mask, const char *gateway);
 int SetIp(void);
 // Stores {0xAA, address, mask, gateway}; nothing for a first byte 0, -1 for a

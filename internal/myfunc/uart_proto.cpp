@@ -68,10 +68,15 @@ u64 UartMonotonicUs(void) {
 
 // ---- parser ---------------------------------------------------------------
 
+// When the last read that got bytes returned (ms): no byte in the ring or the
+// parser came off the line later than that.
+static unsigned long s_RxMs;
+
 static void AnalyzeStateTimeOutEnable(ST_TimeOut *t) {
     t->ucRun = 1;
     t->usCount = 0;
-    t->ulTimer = (unsigned long)(UartMonotonicUs() / 1000ULL);
+    // From when the byte came off the line, not from when it was parsed.
+    t->ulTimer = s_RxMs;
 }
 
 static void AnalyzeStateTimeOutDisable(ST_TimeOut *t) {
@@ -85,8 +90,27 @@ static void ParserDrop(SStateVar *s) {
     s->usCheckSum = 0;
 }
 
-static void AnalyzeStateTimeOutEvent(SStateVar *s) {
+static inline bool ParserBacklog(const SStateVar *s) { return s->usBackPos < s->usBackLen; }
+
+// The frame begun at a false header failed on byte `b` (-1: the line went
+// quiet). The search resumes at the byte after its first one: its other bytes
+// and `b` are taken back, ahead of any still waiting there. Between calls the
+// taken-back bytes wait only while the parser is idle, and never grow past a
+// frame less one byte, so these never exceed a frame.
+static void ParserTakeBack(SStateVar *s, int b) {
+    u16 keep = (u16)(s->usBackLen - s->usBackPos);
+    u16 after = s->usRecBufPos ? (u16)(s->usRecBufPos - 1) : 0;
+    u16 mine = (u16)(after + (b >= 0 ? 1 : 0));
+    memmove(s->ucBackBuf + mine, s->ucBackBuf + s->usBackPos, keep);
+    memcpy(s->ucBackBuf, s->ucBagBuf + 1, after);
+    if (b >= 0) s->ucBackBuf[mine - 1] = (u8)b;
+    s->usBackPos = 0;
+    s->usBackLen = (u16)(mine + keep);
     ParserDrop(s);
+}
+
+static void AnalyzeStateTimeOutEvent(SStateVar *s) {
+    ParserTakeBack(s, -1);
     AnalyzeStateTimeOutDisable(&s->stAnalyzeTimeOut);
 }
 
@@ -94,6 +118,7 @@ void UartProto_TimeOutInit(void) {
     memset(&stStateVarUart, 0, sizeof(stStateVarUart));
     stStateVarUart.eCurrRecvState = STATE_RX_HEADER_1;
     stStateVarUart.stAnalyzeTimeOut.pfnEvent = AnalyzeStateTimeOutEvent;
+    s_RxMs = (unsigned long)(UartMonotonicUs() / 1000ULL);
 }
 
 void UartProto_TimeOutPoll(SStateVar *s, unsigned long now_ms) {
@@ -113,81 +138,102 @@ static inline void ParserTake(SStateVar *s, u8 b, bool sum) {
     s->ucBagBuf[s->usRecBufPos++] = b;
 }
 
-// A header byte starts a frame whatever state it ends; used in HEADER_1 and
-// wherever a frame is dropped, so a frame that follows a damaged one right
-// away is not lost with it.
-static void ParserStart(SStateVar *s, u8 b) {
-    ParserDrop(s);
-    if (b == UART_HEAD_1) {
-        ParserTake(s, b, true);
-        s->eCurrRecvState = STATE_RX_HEADER_2;
-    }
-}
-
-int MediumCtrl_ProtocolAnalyzeState(u8 b, SStateVar *s) {
-    int done = 0;
+// One byte through the states of a frame: 1 when it completed one (queued),
+// -1 when it shows the frame begun so far false, else 0.
+static int ParserStep(SStateVar *s, u8 b) {
     switch (s->eCurrRecvState) {
     case STATE_RX_HEADER_1:
-        ParserStart(s, b);
-        break;
-    case STATE_RX_HEADER_2:
-        if (b == UART_HEAD_2) {
+        ParserDrop(s);
+        if (b == UART_HEAD_1) {
             ParserTake(s, b, true);
-            s->eCurrRecvState = STATE_RX_BAG_LEN_1;
-        } else {
-            ParserStart(s, b);
+            s->eCurrRecvState = STATE_RX_HEADER_2;
         }
-        break;
+        return 0;
+    case STATE_RX_HEADER_2:
+        if (b != UART_HEAD_2) return -1;
+        ParserTake(s, b, true);
+        s->eCurrRecvState = STATE_RX_BAG_LEN_1;
+        return 0;
     case STATE_RX_BAG_LEN_1:
         s->usRecBagLen = b;
         ParserTake(s, b, true);
         s->eCurrRecvState = STATE_RX_BAG_LEN_2;
-        break;
+        return 0;
     case STATE_RX_BAG_LEN_2:
         s->usRecBagLen = (u16)((s->usRecBagLen | (b << 8)) & UART_LEN_MASK);
-        if (s->usRecBagLen >= UART_BAG_MIN && s->usRecBagLen <= UART_BAG_SIZE) {
-            ParserTake(s, b, true);
-            s->eCurrRecvState = STATE_RX_DATA;
-        } else {
-            ParserStart(s, b);
-        }
-        break;
+        if (s->usRecBagLen < UART_BAG_MIN || s->usRecBagLen > UART_BAG_SIZE) return -1;
+        ParserTake(s, b, true);
+        s->eCurrRecvState = STATE_RX_DATA;
+        return 0;
     case STATE_RX_DATA:
         ParserTake(s, b, true);
         if (s->usRecBufPos >= s->usRecBagLen - 3) s->eCurrRecvState = STATE_RX_CHECKSUM_1;
-        break;
+        return 0;
     case STATE_RX_CHECKSUM_1:
         s->usGetCheckSum = b;
         ParserTake(s, b, false);
         s->eCurrRecvState = STATE_RX_CHECKSUM_2;
-        break;
+        return 0;
     case STATE_RX_CHECKSUM_2:
         s->usGetCheckSum = (u16)(s->usGetCheckSum | (b << 8));
-        if (s->usGetCheckSum == s->usCheckSum) {
-            ParserTake(s, b, false);
-            s->eCurrRecvState = STATE_RX_TAIL;
-        } else {
-            ParserStart(s, b);
-        }
-        break;
+        if (s->usGetCheckSum != s->usCheckSum) return -1;
+        ParserTake(s, b, false);
+        s->eCurrRecvState = STATE_RX_TAIL;
+        return 0;
     case STATE_RX_TAIL:
-        if (b == UART_TAIL) {
-            ParserTake(s, b, false);
-            BagQueueAddData(&stRecvBagQueue, s->ucBagBuf, s->usRecBufPos);
-            done = 1;
-            ParserDrop(s);
-        } else {
-            ParserStart(s, b);
-        }
-        break;
+        if (b != UART_TAIL) return -1;
+        ParserTake(s, b, false);
+        BagQueueAddData(&stRecvBagQueue, s->ucBagBuf, s->usRecBufPos);
+        ParserDrop(s);
+        return 1;
     default:
         ParserDrop(s);
-        break;
+        return 0;
     }
+}
+
+// The gap watch runs while a frame is half received.
+static void ParserWatch(SStateVar *s) {
     if (s->eCurrRecvState == STATE_RX_HEADER_1)
         AnalyzeStateTimeOutDisable(&s->stAnalyzeTimeOut);
     else
         AnalyzeStateTimeOutEnable(&s->stAnalyzeTimeOut);
+}
+
+// Searches the taken-back bytes until one frame completes (1) or none are
+// left (0): one frame at a time, so the caller can keep the frame queue's room.
+static int ParserResume(SStateVar *s) {
+    int done = 0;
+    while (!done && ParserBacklog(s)) {
+        u8 b = s->ucBackBuf[s->usBackPos++];
+        done = ParserStep(s, b);
+        if (done < 0) {
+            ParserTakeBack(s, b);
+            done = 0;
+        }
+    }
+    if (!ParserBacklog(s)) s->usBackPos = s->usBackLen = 0;
+    ParserWatch(s);
+    return done;
+}
+
+int MediumCtrl_ProtocolAnalyzeState(u8 b, SStateVar *s) {
+    if (ParserBacklog(s)) {
+        // A new byte waits behind those still to be searched again.
+        if (s->usBackLen == sizeof(s->ucBackBuf)) {
+            s->usBackLen = (u16)(s->usBackLen - s->usBackPos);
+            memmove(s->ucBackBuf, s->ucBackBuf + s->usBackPos, s->usBackLen);
+            s->usBackPos = 0;
+        }
+        s->ucBackBuf[s->usBackLen++] = b;
+        return ParserResume(s);
+    }
+    int done = ParserStep(s, b);
+    if (done < 0) {
+        ParserTakeBack(s, b);
+        return ParserResume(s);
+    }
+    ParserWatch(s);
     return done;
 }
 
@@ -219,16 +265,33 @@ int UartRecvData(void) {
     u8 buf[UART_READ_MAX];
     ssize_t n = read(g_UartFd, buf, room < UART_READ_MAX ? (size_t)room : sizeof(buf));
     if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : -1;
+    if (n > 0) s_RxMs = (unsigned long)(UartMonotonicUs() / 1000ULL);
     for (ssize_t i = 0; i < n; i++) QueueAddData(&stUartQueue, buf[i]);
     return (int)n;
 }
 
 void UartRecvHandle(void) {
     // Stop completing frames while the frame queue is full: what is left stays
-    // in the byte ring until the router has taken a frame.
+    // in the byte ring, or taken back, until the router has taken a frame.
+    SStateVar *s = &stStateVarUart;
     u8 b;
-    while (UartBagQueuePending() < UART_BAG_NUM - 1 && QueueGetData(&stUartQueue, &b))
-        MediumCtrl_ProtocolAnalyzeState(b, &stStateVarUart);
+    while (UartBagQueuePending() < UART_BAG_NUM - 1) {
+        if (ParserBacklog(s))
+            ParserResume(s);
+        else if (QueueGetData(&stUartQueue, &b))
+            MediumCtrl_ProtocolAnalyzeState(b, s);
+        else
+            break;
+    }
+}
+
+void UartRecvStep(int got, u64 read_us) {
+    // Only a read that found the line quiet, with every byte before it
+    // parsed, may end a cut-short frame: time spent routing is no gap.
+    if (got == 0 && UartByteQueueUsed() == 0 && !ParserBacklog(&stStateVarUart))
+        UartProto_TimeOutPoll(&stStateVarUart, (unsigned long)(read_us / 1000ULL));
+    UartRecvHandle();
+    RecvBagPoll(g_UartFd);
 }
 
 // ---- writes -----------------------------------------------------------------
@@ -431,7 +494,7 @@ static void UartClose(void) {
 // How long (ms) the thread may wait at `now_us`; 0 while frames or bytes wait.
 static int UartWaitMs(u64 now_us, u64 last_try_us) {
     // Frames or bytes still waiting: no wait at all.
-    if (UartBagQueuePending() > 0 || UartByteQueueUsed() > 0) return 0;
+    if (UartBagQueuePending() > 0 || UartByteQueueUsed() > 0 || ParserBacklog(&stStateVarUart)) return 0;
     u64 wait = UartHeartDueInUs(now_us);
     const ST_TimeOut *t = &stStateVarUart.stAnalyzeTimeOut;
     if (t->ucRun) {
@@ -476,11 +539,8 @@ void *UartDataProc(void *p) {
             UartClose();
             last_try = now;
         }
-        UartRecvHandle();
-        RecvBagPoll(g_UartFd);
-        now = UartMonotonicUs();
-        UartProto_TimeOutPoll(&stStateVarUart, (unsigned long)(now / 1000ULL));
-        UartHeartPoll(now);
+        UartRecvStep(got, now);
+        UartHeartPoll(UartMonotonicUs());
     }
     return nullptr;
 }

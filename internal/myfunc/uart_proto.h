@@ -61,7 +61,7 @@ struct SStateVar;
 typedef void (*TimeOutEvent)(struct SStateVar *);
 
 // Inter-byte gap watch: running while a frame is half received; ulTimer is the
-// monotonic time (ms) of the last byte.
+// monotonic time (ms) of the read that took the last byte off the line.
 typedef struct {
     u16 usCount;
     u8 ucRun;
@@ -77,6 +77,10 @@ typedef struct SStateVar {
     u16 usRecBufPos;
     ST_TimeOut stAnalyzeTimeOut;
     u8 ucBagBuf[UART_BAG_SIZE];
+    // Bytes a false header had taken, to be searched again (from usBackPos).
+    u16 usBackPos;
+    u16 usBackLen;
+    u8 ucBackBuf[UART_BAG_SIZE];
 } SStateVar;
 
 extern int g_UartFd;
@@ -98,7 +102,9 @@ u16 UartFinishBag(u8 *bag, u16 payload_len);
 // ---- receive side ---------------------------------------------------------
 void UartRecvQueueInit(void);
 void UartProto_TimeOutInit(void);
-// Feeds one byte; returns 1 when it completed a frame (then queued).
+// Feeds one byte; returns 1 when it completed a frame (then queued). A frame
+// that fails (checksum, tail, quiet line) is searched again from its second
+// byte, a frame at a time: UartRecvHandle goes on with what is left.
 int MediumCtrl_ProtocolAnalyzeState(u8 ucRecvData, SStateVar *stStateVar);
 // Ends a half-received frame once the line has been quiet for
 // UART_RESYNC_GAP_MS; `now_ms` is monotonic.
@@ -108,6 +114,10 @@ int UartBagQueuePending(void);
 // One non-blocking read into stUartQueue: bytes read, or -1 when the port failed.
 int UartRecvData(void);
 void UartRecvHandle(void);  // parse what the byte ring holds, as room allows
+// The serial loop's work after a read begun at `read_us` that returned `got`:
+// end a cut-short frame if that read found the line quiet for the gap, parse,
+// route at most one frame.
+void UartRecvStep(int got, u64 read_us);
 int RecvBagPoll(int fd);    // route at most one frame; 1 if one was taken
 
 // ---- the serial thread ----------------------------------------------------

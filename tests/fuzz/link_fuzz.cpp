@@ -23,6 +23,7 @@ static void CheckParser(void) {
     const SStateVar &s = stStateVarUart;
     Check(s.eCurrRecvState >= STATE_RX_HEADER_1 && s.eCurrRecvState <= STATE_RX_TAIL, "parser state");
     Check(s.usRecBufPos <= UART_BAG_SIZE, "parser position");
+    Check(s.usBackPos <= s.usBackLen && s.usBackLen <= UART_BAG_SIZE, "taken-back bytes");
     if (s.eCurrRecvState >= STATE_RX_DATA)
         Check(s.usRecBagLen >= UART_BAG_MIN && s.usRecBagLen <= UART_BAG_SIZE, "frame length");
     Check(UartBagQueuePending() <= UART_BAG_NUM - 1, "frame queue");

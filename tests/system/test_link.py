@@ -106,6 +106,14 @@ def test_request_gets_reply_and_damaged_frames_do_not_hide_the_next(vidrec_board
     r = b.serial.wait_frame(0x03, timeout=3, after=mark)
     assert r is not None and r.dev_id == 0x22
 
+    # Noise that looks like a header of 512 bytes does not swallow the
+    # requests behind it.
+    mark = b.serial.mark()
+    b.serial_write(bytes([0xA5, 0x6C, 0x00, 0x02, 1, 2, 3, 4, 5, 6]) +
+                   b"".join(build_frame(97, dev_id=i) for i in range(8)))
+    b.serial.wait_frame(97, timeout=3, after=mark, pred=lambda f: f.dev_id == 7)
+    assert [f.dev_id for f in b.serial.frames(97)] == list(range(8))
+
     # A repeated first header byte does not cost the frame.
     mark = b.serial.mark()
     b.serial_write(b"\xa5" + build_frame(0x04, b"", dev_id=0x23))

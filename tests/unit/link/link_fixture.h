@@ -55,12 +55,11 @@ protected:
     void SendToBoard(const Bytes& b) {
         ASSERT_EQ((ssize_t)b.size(), write(peer, b.data(), b.size()));
     }
-    // Runs the serial loop's receive, parse and route steps `n` times.
+    // Runs the serial loop's read and what follows it `n` times.
     void Cycle(int n) {
         for (int i = 0; i < n; i++) {
-            UartRecvData();
-            UartRecvHandle();
-            RecvBagPoll(g_UartFd);
+            u64 t = UartMonotonicUs();
+            UartRecvStep(UartRecvData(), t);
         }
     }
 };

@@ -1,5 +1,6 @@
 #include <pthread.h>
 
+#include <future>
 #include <thread>
 
 #include "link_fixture.h"
@@ -94,13 +95,19 @@ TEST_F(LinkParser, DamagedFramesAreDroppedAndTheNextOneStillCounts) {
     badTail[good.size() - 1] = 0xAF;
     Bytes badHead2 = good;
     badHead2[1] = 0x6D;
-    for (const Bytes& bad : {badSum, badTail, badHead2}) {
+    // A false header does not hide the frames it took in: a frame inside one
+    // whose checksum or tail is wrong counts too.
+    Bytes wrapSum = MakeFrame({.cmd = 0x22, .payload = good}), wrapTail = wrapSum;
+    wrapSum[wrapSum.size() - 3] ^= 0x01;
+    wrapTail.back() = 0xAF;
+    for (const Bytes& bad : {badSum, badTail, badHead2, wrapSum, wrapTail}) {
         Bytes stream = bad;
         stream.insert(stream.end(), good.begin(), good.end());
-        EXPECT_EQ(1, Feed(stream));
+        const size_t n = bad.size() > good.size() ? 2 : 1;
+        EXPECT_EQ((int)n, Feed(stream));
         auto q = TakeQueued();
-        ASSERT_EQ(1u, q.size());
-        EXPECT_EQ(good, q[0]);
+        ASSERT_EQ(n, q.size());
+        for (const Bytes& f : q) EXPECT_EQ(good, f);
         EXPECT_EQ(STATE_RX_HEADER_1, stStateVarUart.eCurrRecvState);
     }
     // Noise before a frame is skipped.
@@ -141,6 +148,28 @@ TEST_F(LinkParser, QuietLineEndsACutShortFrame) {
     Feed(cut);
     UartProto_TimeOutPoll(&stStateVarUart, stStateVarUart.stAnalyzeTimeOut.ulTimer - 1000);
     EXPECT_EQ(STATE_RX_DATA, stStateVarUart.eCurrRecvState);
+
+    // As the serial loop runs it: a reply that waits 60 ms for the port (another
+    // writer holds it) is no quiet line, so the second of two requests sent
+    // together, cut by the 100-byte read, is still answered.
+    UartRecvQueueInit();
+    Bytes two = MakeFrame({.cmd = 0x02, .payload = Bytes(60, 1), .devId = 1});
+    Bytes second = MakeFrame({.cmd = 0x02, .payload = Bytes(60, 2), .devId = 2});
+    two.insert(two.end(), second.begin(), second.end());
+    SendToBoard(two);
+    std::promise<void> held;
+    std::thread writer([&held] {
+        pthread_mutex_lock(&g_UartSendMutex);
+        held.set_value();
+        usleep(60'000);
+        pthread_mutex_unlock(&g_UartSendMutex);
+    });
+    held.get_future().wait();
+    Cycle(3);
+    writer.join();
+    auto rep = SplitFrames(DrainFd(peer));
+    ASSERT_EQ(2u, rep.size());
+    EXPECT_EQ(2, rep[1][5]);
 }
 
 using LinkQueue = LinkTest;

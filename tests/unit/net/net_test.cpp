@@ -317,17 +317,25 @@ TEST_F(NetIface, OldDefaultRouteGoesOnlyOnceTheNewOneIsIn) {
 }
 
 TEST_F(NetIface, FailedRouteAfterAnAddressChangePutsTheOldSetupBack) {
-    ASSERT_EQ(SetIfAddr("eth0", "10.40.0.5", "255.255.255.0", "10.40.0.1"), 0);
     // The kernel refuses a gateway it holds unreachable: the new route fails
     // after the old address, and with it the old default route, are gone.
-    ASSERT_EQ(system("ip route add unreachable 10.50.0.1/32 scope link"), 0);
-    int r = SetIfAddr("eth0", "10.50.0.5", "255.255.0.0", "10.50.0.1");
-    (void)!system("ip route del unreachable 10.50.0.1/32");
-    EXPECT_EQ(r, -7);
+    auto failing = [] {
+        EXPECT_EQ(system("ip route add unreachable 10.50.0.1/32 scope link"), 0);
+        int r = SetIfAddr("eth0", "10.50.0.5", "255.255.0.0", "10.50.0.1");
+        (void)!system("ip route del unreachable 10.50.0.1/32");
+        return r;
+    };
+    ASSERT_EQ(SetIfAddr("eth0", "10.40.0.5", "255.255.255.0", "10.40.0.1"), 0);
+    EXPECT_EQ(failing(), -7);
     std::string addrs = sh("ip -4 addr show dev eth0");
     EXPECT_NE(addrs.find("10.40.0.5/24"), std::string::npos) << addrs;
     EXPECT_EQ(addrs.find("10.50.0.5"), std::string::npos) << addrs;
     EXPECT_NE(sh("ip route show default").find("default via 10.40.0.1 "), std::string::npos);
+    // With no address before, putting it back means having none.
+    ASSERT_EQ(system("ip -4 addr flush dev eth0"), 0);
+    EXPECT_EQ(failing(), -7);
+    addrs = sh("ip -4 addr show dev eth0");
+    EXPECT_EQ(addrs.find("inet "), std::string::npos) << addrs;
 }
 
 TEST_F(NetIface, MacCommandSetsFixedPrefixAndPayloadBytes) {
