@@ -260,7 +260,6 @@ protected:
         auto &a = media().aac[0];
         add_frame(&audio_, a.data(), (uint32_t)a.size(), FRAME_TYPE_AUDIO, 1000000 + p * 1000000 / 30 + 1000, 2);
         for (int i = 0; i < 50 && audio_.i_buf_num.load(); ++i) run(1);
-        run(1);
     }
 
     rtp_s video_, audio_;
