@@ -33,6 +33,8 @@ constexpr uint8_t kAacConfig[2] = {0x11, 0x90};  // AAC-LC, 48 kHz, stereo
 // (creating a file, closing one, the flush after it), moves on only from the
 // state it acted on and never stores over a newer request.
 std::mutex g_stateLock;
+// Host requests to switch recording on, counted under g_stateLock.
+unsigned g_onRequests = 0;
 
 // Moves the muxer from `from` to `to`, with `effects` in the same step;
 // false, and nothing done, when a request changed the state meanwhile.
@@ -80,6 +82,8 @@ struct Local {
     bool replacing = false;
     // A sample of the open file could not be written (reported once).
     bool failed = false;
+    // g_onRequests when the muxer last began to open a file.
+    unsigned onSeen = 0;
 } L;
 
 uint64_t now_ms() {
@@ -116,25 +120,33 @@ void side_record(uint8_t type, uint8_t flag, uint32_t size, uint32_t index) {
 
 void close_file();
 
-// Recording stopped by the muxer itself: the status says so.
+// Recording stopped by the muxer itself: the status says so. A start that
+// came since the muxer began to open the file stands: it is carried out next,
+// or refused with its own error, never answered and then dropped.
 void recording_off() {
     std::lock_guard<std::mutex> g(g_stateLock);
+    g_stMp4[0].ucStartFirstIFrame = 0;
+    L.writeEnable = 0;
+    L.replacing = false;
+    if (g_onRequests != L.onSeen && UserSetGet(UsrBits::SaveOnOff)) return;
     UserSetPut(UsrBits::SaveOnOff, 0);
     UserSetPut(UsrBits::SaveStop, 0);
     UserSetPut(UsrBits::SavePause, 0);
     UserSetPut(UsrBits::RecStatus, 0);
-    g_stMp4[0].ucStartFirstIFrame = 0;
-    L.writeEnable = 0;
-    L.replacing = false;
     g_Mp4State = State_Mp4_Init;
 }
 
-// A sample could not be written: the file ends with what it holds, the host
-// is told once, and recording goes on in a new file from the next key frame.
-// When that new file cannot take its first sample either, recording stops.
+// A sample of either track could not be written: the file ends with what it
+// holds, the host is told once, and recording goes on in a new file from the
+// next key frame. When that new file cannot take its first sample either,
+// recording stops.
 void sample_failed() {
     ST_MP4_STATE &m = g_stMp4[0];
     printf("%s: sample not written\n", L.tmpName);
+    // The picture being gathered belongs to the file that ends here, on its
+    // time line: nothing of it goes into the next.
+    free_frame(&L.pendFrame);
+    L.pend.clear();
     const bool stop = L.replacing;
     if (!stop) UartSendRecErrorCode(FileWriteFail);
     L.failed = true;
@@ -308,19 +320,30 @@ bool create_files(Mp4MuxerCtx *ctx, const char *dir, uint8_t fps) {
 }
 
 // The directory of the selected storage, copied under the storage table's
-// lock, and the table's generation at that moment.
-bool selected_dir(Mp4MuxerCtx *ctx, std::string *dir, unsigned *gen) {
+// lock, with the selected slot and that slot's generation at that moment.
+struct Where {
+    std::string dir;
+    int slot = -1;
+    unsigned gen = 0;
+    bool operator==(const Where &) const = default;
+};
+bool selected_dir(Mp4MuxerCtx *ctx, Where *w) {
     UsbStorageLock();
     char *d = ctx->storage_dir ? ctx->storage_dir() : nullptr;
     bool ok = d && UserSetGet(UsrBits::SdCardStatus) == 2;
-    if (ok) *dir = d;
-    *gen = UsbStorageGeneration();
+    if (ok) w->dir = d;
+    w->slot = UsbSelectedSlot();
+    w->gen = UsbStorageGeneration(w->slot);
     UsbStorageUnlock();
     return ok;
 }
 
 void open_file(Mp4MuxerCtx *ctx) {
     ST_MP4_STATE &m = g_stMp4[0];
+    {
+        std::lock_guard<std::mutex> g(g_stateLock);
+        L.onSeen = g_onRequests;
+    }
     if (m.Mp4FileSave) finish_file();  // a start while recording closes the old file properly
     L.writeEnable = 0;
     m.ucStartFirstIFrame = 0;  // every file begins at a key frame
@@ -332,13 +355,11 @@ void open_file(Mp4MuxerCtx *ctx) {
     // Without a usable rate the nominal frame length falls back to 30 fps.
     uint8_t fps = (L.sps.fps > 0 && L.sps.fps < 256) ? (uint8_t)L.sps.fps : 30;
     // The files are created outside the storage table's lock (a slow card
-    // must not hold up the heartbeat); a disk that changed meanwhile is not
-    // recorded to.
-    std::string dir;
-    unsigned gen = 0, genAfter = 0;
-    std::string dirAfter;
-    bool ok = selected_dir(ctx, &dir, &gen) && create_files(ctx, dir.c_str(), fps);
-    if (ok && !(selected_dir(ctx, &dirAfter, &genAfter) && genAfter == gen && dirAfter == dir)) {
+    // must not hold up the heartbeat); a slot that changed meanwhile is not
+    // recorded to. Other slots may change.
+    Where at, after;
+    bool ok = selected_dir(ctx, &at) && create_files(ctx, at.dir.c_str(), fps);
+    if (ok && !(selected_dir(ctx, &after) && after == at)) {
         printf("storage changed while %s was created\n", L.tmpName);
         ok = false;
     }
@@ -588,6 +609,7 @@ void Mp4RequestRecord(int on) {
     std::lock_guard<std::mutex> g(g_stateLock);
     UserSetPut(UsrBits::SaveOnOff, on ? 1 : 0);
     if (on) {
+        g_onRequests++;
         // A stop still waiting for its key frame would end the new file at once.
         UserSetPut(UsrBits::SaveStop, 0);
         UserSetPut(UsrBits::SavePause, 0);

@@ -91,6 +91,14 @@ void free_writer(Mp4Writer *w) {
     delete w;
 }
 
+// A creation that failed once the file was made leaves nothing behind.
+Mp4Writer *created_and_failed(Mp4Writer *w, const char *path) {
+    const bool made = w->fd >= 0;
+    free_writer(w);
+    if (made) unlink(path);
+    return nullptr;
+}
+
 // avcC record: version, profile, compatibility, level, 4-byte lengths, one SPS, one PPS.
 bool set_avcc(AVCodecParameters *par, const Mp4TrackSetup *s) {
     size_t n = 11 + s->spsLen + s->ppsLen;
@@ -178,19 +186,13 @@ Mp4Writer *Mp4WriterCreate(const char *path, const Mp4TrackSetup *s) {
     memcpy(a->extradata, s->aacConfig, s->aacConfigLen);
     a->extradata_size = (int)s->aacConfigLen;
 
-    if (!open_output(w, path)) {
-        free_writer(w);
-        return nullptr;
-    }
+    if (!open_output(w, path)) return created_and_failed(w, path);
     AVDictionary *opt = nullptr;
     av_dict_set(&opt, "movie_timescale", "90000", 0);
     av_dict_set(&opt, "video_track_timescale", "90000", 0);
     int r = avformat_write_header(w->fc, &opt);
     av_dict_free(&opt);
-    if (r < 0) {
-        free_writer(w);
-        return nullptr;
-    }
+    if (r < 0) return created_and_failed(w, path);
     return w;
 }
 

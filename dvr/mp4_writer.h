@@ -17,7 +17,8 @@ struct Mp4TrackSetup {
     uint32_t aacConfigLen;
 };
 
-// nullptr when the file or a track cannot be created.
+// nullptr when the file or a track cannot be created; a file made before the
+// failure is removed.
 Mp4Writer *Mp4WriterCreate(const char *path, const Mp4TrackSetup *setup);
 // One video sample (length-prefixed NAL units) at `pts` on the 90 kHz clock.
 int Mp4WriterVideo(Mp4Writer *w, const uint8_t *data, uint32_t size, int64_t pts, int key);

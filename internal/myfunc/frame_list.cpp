@@ -11,6 +11,7 @@
 
 rtp_s input_list[2];
 rtp_s audio_list[2];
+void* (*rtp_frame_alloc)(size_t) = malloc;
 
 namespace {
 
@@ -61,7 +62,7 @@ int rtp_init(rtp_s* p_rtp) {
 
 frame_t* new_frame(const void* p_frame_data, uint32_t i_size, int32_t i_type, uint64_t i_stamp) {
     if (!p_frame_data || i_size == 0) return nullptr;
-    frame_t* f = static_cast<frame_t*>(malloc(sizeof(frame_t) + i_size));
+    frame_t* f = static_cast<frame_t*>(rtp_frame_alloc(sizeof(frame_t) + i_size));
     if (!f) {
         printf("malloc rtp frame error\n");
         return nullptr;
@@ -79,9 +80,10 @@ frame_t* new_frame(const void* p_frame_data, uint32_t i_size, int32_t i_type, ui
 namespace {
 
 // Takes the queued slices of the picture at `stamp` back out of the list,
-// all but the oldest frame, which the consumer may be looking at (a list
-// that is full is never down to the slices of its newest picture). Under the
-// mutex.
+// all but the oldest frame, which the consumer may be looking at (a full
+// list is never down to the slices of its newest picture; one that had no
+// memory for a slice may be, and that slice stays, as do those the consumer
+// has taken). Under the mutex.
 void unqueue_picture(rtp_s* p_rtp, uint64_t stamp) {
     frame_t* prev = p_rtp->p_frame_header;
     while (frame_t* f = prev ? prev->p_next : nullptr) {
@@ -97,10 +99,10 @@ void unqueue_picture(rtp_s* p_rtp, uint64_t stamp) {
     }
 }
 
-// Whether a frame of this kind is dropped: the list is full, or it is video
-// after a lost video frame and before the next whole key frame. A picture is
-// queued whole or not at all: the slices of a picture that loses one go too.
-// Under the mutex.
+// Whether a frame of this kind is dropped: the list is full (or there was no
+// memory for it), or it is video after a lost video frame and before the next
+// whole key frame. A picture is queued whole or not at all: the slices of a
+// picture that loses one go too. Under the mutex.
 bool drop_frame(rtp_s* p_rtp, bool full, int32_t i_type, uint64_t i_stamp, int32_t i_flag) {
     const bool video = i_type == FRAME_TYPE_VIDEO;
     bool drop = full;
@@ -131,15 +133,13 @@ bool drop_frame(rtp_s* p_rtp, bool full, int32_t i_type, uint64_t i_stamp, int32
 
 int add_frame(rtp_s* p_rtp, const void* p_frame, uint32_t i_size, int32_t i_type, uint64_t i_stamp,
               int32_t i_flag) {
-    if (!p_rtp) return 0;
+    if (!p_rtp || !p_frame || i_size == 0) return 0;
     // Allocate and copy outside the lock: the consumer is not held up by it.
+    // A frame there is no memory for is lost as one that finds the list full.
     frame_t* f = nullptr;
     if (p_rtp->i_buf_num.load(std::memory_order_relaxed) <= RTP_MAX_FRAMES) {
         f = new_frame(p_frame, i_size, i_type, i_stamp);
-        if (!f) return 0;
-        f->i_flag = i_flag;
-    } else if (!p_frame || i_size == 0) {
-        return 0;
+        if (f) f->i_flag = i_flag;
     }
 
     pthread_mutex_lock(&p_rtp->mutex);

@@ -5,6 +5,7 @@
 // the oldest frame under the list's mutex and releases it with free_frame.
 
 #include <pthread.h>
+#include <stddef.h>
 #include <stdint.h>
 
 #include <atomic>
@@ -54,10 +55,13 @@ int rtp_init(rtp_s* p_rtp);
 // nullptr for missing data, a size of 0 or no memory ("malloc rtp frame error").
 frame_t* new_frame(const void* p_frame_data, uint32_t i_size, int32_t i_type,
                    uint64_t i_stamp);
+// How a frame's block is allocated (malloc; tests make it fail).
+extern void* (*rtp_frame_alloc)(size_t);
 // Append a copy of the data as the newest frame and wake a waiting consumer.
-// While more than RTP_MAX_FRAMES are queued the frame is dropped; after a
-// dropped video frame the list drops video up to the next key frame, which the
-// frames in between refer to, and then prints how many frames were lost. A
+// While more than RTP_MAX_FRAMES are queued, or when there is no memory for
+// it, the frame is dropped; after a dropped video frame the list drops video
+// up to the next key frame, which the frames in between refer to, and then
+// prints how many frames were lost. A
 // picture of several slices (frames with one time stamp) is kept whole or not
 // at all: when one of its slices is dropped, those already queued go too.
 // Returns 0.

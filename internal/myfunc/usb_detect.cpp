@@ -79,12 +79,11 @@ int OpenSdCard(const char *node) {
 static pthread_mutex_t s_tableLock = PTHREAD_MUTEX_INITIALIZER;
 void UsbStorageLock(void) { pthread_mutex_lock(&s_tableLock); }
 void UsbStorageUnlock(void) { pthread_mutex_unlock(&s_tableLock); }
-static unsigned s_tableGeneration = 0;
-unsigned UsbStorageGeneration(void) { return s_tableGeneration; }
+static unsigned s_slotGeneration[USB_DEV_MAX] = {};
+unsigned UsbStorageGeneration(int slot) { return s_slotGeneration[(unsigned)slot % USB_DEV_MAX]; }
 
-static tagDevParam_T *SelectedSlot(void) {
-    return &g_devinfo.dev[UserSetGet(UsrBits::SdCardSel) % USB_DEV_MAX];
-}
+int UsbSelectedSlot(void) { return UserSetGet(UsrBits::SdCardSel) % USB_DEV_MAX; }
+static tagDevParam_T *SelectedSlot(void) { return &g_devinfo.dev[UsbSelectedSlot()]; }
 
 // The selected slot's node must open and its mount point must really be a
 // mounted file system: a mount script that failed leaves a plain directory on
@@ -244,7 +243,7 @@ static void FormSlotPaths(tagDevParam_T *d, const char *devname, bool sd) {
 
 void DevDiskXInit(void) {
     UsbStorageLock();
-    s_tableGeneration++;
+    for (unsigned &g : s_slotGeneration) g++;
     memset(&g_devinfo, 0, sizeof(g_devinfo));
     tagDevParam_T *sd = &g_devinfo.dev[USB_SLOT_SD];
     snprintf(sd->devname, sizeof(sd->devname), "mmcblk0");
@@ -269,7 +268,7 @@ static void SlotInsert(int slot, const tagDevParam_T *disk, const char *msg) {
     FormSlotPaths(&filled, filled.devname, false);
     if (!UsbIsMountPoint(filled.ucMountPath)) printf("mount of %s failed\n", filled.ucMountPath);
     UsbStorageLock();
-    s_tableGeneration++;
+    s_slotGeneration[slot]++;
     g_devinfo.dev[slot] = filled;
     UsbStorageUnlock();
 }
@@ -281,7 +280,7 @@ static void SlotRemove(int slot, const char *msg) {
     memcpy(name, d->devname, sizeof(name));
     name[sizeof(name) - 1] = 0;
     UsbStorageLock();
-    s_tableGeneration++;
+    s_slotGeneration[slot]++;
     memset(d, 0, sizeof(*d));
     UsbStorageUnlock();
     RunScript("./remove.sh", name);

@@ -64,9 +64,11 @@ char *CheckSdx(void);
 // read the table, never across work on the disk itself.
 void UsbStorageLock(void);
 void UsbStorageUnlock(void);
-// Counts the table's changes (read under the lock): a caller that did its
+// The selected slot's index (read under the lock).
+int UsbSelectedSlot(void);
+// Counts the changes of one slot (read under the lock): a caller that did its
 // disk work outside the lock sees whether its slot changed meanwhile.
-unsigned UsbStorageGeneration(void);
+unsigned UsbStorageGeneration(int slot);
 int OpenSdCard(const char *node);
 int GetSDcardInfo(u32 *value, int kind);
 int GetSDcardInfo_New(u32 *total, u32 *freemb, u32 *used);

@@ -4,6 +4,7 @@ minute's recording read by ffprobe, a recording cut short by a killed
 program, whose ".tmp" file and side index must agree sample by sample, and
 recordings across a profile change and a restart while a close is pending,
 which must each decode whole."""
+import errno
 import os
 import re
 import signal
@@ -289,3 +290,31 @@ def test_quick_on_off_pairs_and_a_start_mid_gop_leave_only_files_that_decode_who
     counts = [whole_pictures(os.path.join(b.disk_dir(PART), n)) for n in names]
     # The last two: the first start to the second, the second to the stop.
     assert len(counts) >= 2 and counts[-1] >= 2 * GOP_PICTURES, counts
+
+
+def test_card_filled_by_another_writer_leaves_only_whole_or_recoverable_files(sd_board):
+    b = sd_board
+    switch_recording(b, True)
+    wait_status(b, 1)
+    time.sleep(2 * GOP)
+    d = b.disk_dir(PART)
+    fd = os.open(os.path.join(d, "fill"), os.O_WRONLY | os.O_CREAT)
+    try:
+        while os.write(fd, bytes(1 << 20)):
+            pass
+    except OSError as e:
+        assert e.errno == errno.ENOSPC, e
+    finally:
+        os.close(fd)
+    assert b.serial.wait_frame(HEART, timeout=10, after=b.serial.mark(), pred=stopped), "recording never stopped"
+    names = [n for n in files(b) if n != "fill"]
+    assert names, "nothing recorded"
+    for n in names:
+        path = os.path.join(d, n)
+        assert os.path.getsize(path) > 0, "empty %s among %s" % (n, names)
+        if n.endswith(".mp4.tmp"):
+            assert n[:-len(".mp4.tmp")] + ".tmp" in names, "%s without its side index: %s" % (n, names)
+        elif n.endswith(".mp4"):
+            whole_pictures(path)
+        else:
+            assert n[:-len(".tmp")] + ".mp4.tmp" in names, "side index %s of no recording: %s" % (n, names)

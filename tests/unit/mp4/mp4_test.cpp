@@ -254,6 +254,13 @@ protected:
         return "";
     }
     void stop() { Mp4RequestRecord(0); }
+    // An AAC frame just after picture p, with no picture behind it yet: it is
+    // written while p is still being gathered.
+    void audio_after(size_t p) {
+        auto &a = media().aac[0];
+        add_frame(&audio_, a.data(), (uint32_t)a.size(), FRAME_TYPE_AUDIO, 1000000 + p * 1000000 / 30 + 1000, 2);
+        for (int i = 0; i < 50 && audio_.i_buf_num.load(); ++i) run(1);
+    }
 
     rtp_s video_, audio_;
     Mp4MuxerCtx ctx_;
@@ -440,6 +447,11 @@ char *pause_and_fail() {
     Mp4RequestPause(1);
     return nullptr;
 }
+int g_startsDuringOpen = 0;
+char *start_and_fail() {
+    if (g_startsDuringOpen-- > 0) Mp4RequestRecord(1);
+    return nullptr;
+}
 
 TEST_F(Mp4, FailedCreationReportsAndLeavesRecordingOff) {
     UserSetPut(UsrBits::SdCardStatus, 0);  // no storage
@@ -461,6 +473,25 @@ TEST_F(Mp4, FailedCreationReportsAndLeavesRecordingOff) {
     EXPECT_EQ(UserSetGet(UsrBits::RecStatus), 0);
     EXPECT_EQ(UserSetGet(UsrBits::SavePause), 0);
     EXPECT_EQ(host_cmds(), (std::vector<uint8_t>{0xE1, 36}));
+
+    // A start that arrives meanwhile is not dropped: it is tried in its turn
+    // and refused in the same way.
+    g_startsDuringOpen = 1;
+    ctx_.storage_dir = start_and_fail;
+    start();
+    run(1);
+    EXPECT_EQ(g_Mp4State.load(), State_Mp4_Init);
+    EXPECT_EQ(UserSetGet(UsrBits::SaveOnOff), 0);
+    EXPECT_EQ(host_cmds(), (std::vector<uint8_t>{0xE1, 36, 0xE1, 36}));
+
+    // A card with no room for a file's header: nothing is left on it.
+    ctx_.storage_dir = test_dir;
+    limit_file_size(1);
+    start();
+    limit_file_size(RLIM_INFINITY);
+    EXPECT_EQ(g_Mp4State.load(), State_Mp4_Init);
+    EXPECT_EQ(host_cmds(), (std::vector<uint8_t>{0xE1, 36}));
+    EXPECT_TRUE(files(".tmp").empty());
 }
 
 TEST_F(Mp4, NoStoredParameterSetsRefusesInsteadOfDividingByZero) {
@@ -617,48 +648,70 @@ TEST_F(Mp4, FailedIndexWriteOrSyncKeepsTheFilesForRecoveryAndTellsTheHost) {
 // holds, its side index lists no sample it lacks, the host hears of it once,
 // and recording goes on in a new file from the next key frame.
 TEST_F(Mp4, FailedSampleEndsTheFileAndRecordingGoesOnInANewOne) {
-    start();
-    feed(0, 45);
-    auto tmp = files(".mp4.tmp");
-    ASSERT_EQ(tmp.size(), 1u);
-    host_cmds();
-    limit_file_size((rlim_t)size_of(tmp[0]) + 1000);
-    feed(45, 50);
-    limit_file_size(RLIM_INFINITY);  // the new file has room
-    feed(50, 80);
-    EXPECT_EQ(UserSetGet(UsrBits::RecStatus), 1);
-    EXPECT_EQ(UserSetGet(UsrBits::SaveOnOff), 1);
-    // The new file runs from the key frame at 60.
-    stop_at_80_expecting({30});
-    EXPECT_EQ(host_cmds(), (std::vector<uint8_t>{0xE1, 22}));
-    EXPECT_EQ(UserSetGet(UsrBits::RecStatus), 0);
-    // The first file keeps its temporary name and side index (its index could
-    // not be written either); the index covers only what the file holds.
-    ASSERT_EQ(files(".mp4.tmp"), tmp);
-    std::string side = side_file();
-    ASSERT_FALSE(side.empty());
-    uint64_t listed = side_bytes(side);
-    off_t held = size_of(tmp[0]);
-    EXPECT_LE(listed, (uint64_t)held);
-    EXPECT_GT(listed + 2048, (uint64_t)held) << "no more than the header and a part sample unlisted";
+    for (bool audio : {false, true}) {
+        SCOPED_TRACE(audio ? "an audio frame fails while a picture is gathered" : "a picture fails");
+        start();
+        feed(0, 45);
+        auto tmp = files(".mp4.tmp");
+        ASSERT_EQ(tmp.size(), 1u);
+        host_cmds();
+        limit_file_size((rlim_t)size_of(tmp[0]) + (audio ? 0 : 1000));
+        if (audio) audio_after(44);
+        feed(45, 50);
+        limit_file_size(RLIM_INFINITY);  // the new file has room
+        feed(50, 80);
+        EXPECT_EQ(UserSetGet(UsrBits::RecStatus), 1);
+        EXPECT_EQ(UserSetGet(UsrBits::SaveOnOff), 1);
+        // The new file runs from the key frame at 60: nothing of the old one.
+        stop_at_80_expecting({30});
+        EXPECT_EQ(host_cmds(), (std::vector<uint8_t>{0xE1, 22}));
+        EXPECT_EQ(UserSetGet(UsrBits::RecStatus), 0);
+        // The first file keeps its temporary name and side index (its index could
+        // not be written either); the index covers only what the file holds.
+        ASSERT_EQ(files(".mp4.tmp"), tmp);
+        std::string side = side_file();
+        ASSERT_FALSE(side.empty());
+        uint64_t listed = side_bytes(side);
+        off_t held = size_of(tmp[0]);
+        EXPECT_LE(listed, (uint64_t)held);
+        EXPECT_GT(listed + 2048, (uint64_t)held) << "no more than the header and a part sample unlisted";
+        sh("rm -f " + g_dir + "/*");
+    }
 }
 
 // When the new file cannot take its first sample either, recording stops and
-// the status says so; the new file, holding nothing, is not left behind.
+// the status says so; the new file, holding nothing, is not left behind, and
+// the next recording begins with nothing of it.
 TEST_F(Mp4, NewFileThatTakesNoSampleEitherStopsRecording) {
-    start();
-    feed(0, 45);
-    host_cmds();
-    limit_file_size(1024);  // room for a new file's header, not for a picture
-    feed(45, 75);
-    limit_file_size(RLIM_INFINITY);
-    EXPECT_EQ(g_Mp4State.load(), State_Mp4_Init);
-    EXPECT_EQ(UserSetGet(UsrBits::RecStatus), 0);
-    EXPECT_EQ(UserSetGet(UsrBits::SaveOnOff), 0);
-    EXPECT_EQ(host_cmds(), (std::vector<uint8_t>{0xE1, 22}));
-    EXPECT_EQ(files(".mp4.tmp").size(), 1u) << "the first file, kept for recovery";
-    EXPECT_EQ(files(".tmp").size(), 2u);
-    EXPECT_TRUE(files(".mp4").empty());
+    for (bool audio : {false, true}) {
+        SCOPED_TRACE(audio ? "its first audio frame fails while its first picture is gathered" : "its picture fails");
+        start();
+        feed(0, 45);
+        host_cmds();
+        limit_file_size(1024);  // room for a new file's header, not for a picture
+        feed(45, audio ? 61 : 75);
+        if (audio) {
+            limit_file_size(1);
+            audio_after(60);
+        }
+        limit_file_size(RLIM_INFINITY);
+        EXPECT_EQ(g_Mp4State.load(), State_Mp4_Init);
+        EXPECT_EQ(UserSetGet(UsrBits::RecStatus), 0);
+        EXPECT_EQ(UserSetGet(UsrBits::SaveOnOff), 0);
+        EXPECT_EQ(host_cmds(), (std::vector<uint8_t>{0xE1, 22}));
+        EXPECT_EQ(files(".mp4.tmp").size(), 1u) << "the first file, kept for recovery";
+        EXPECT_EQ(files(".tmp").size(), 2u);
+        EXPECT_TRUE(files(".mp4").empty());
+        start();
+        feed(0, 20, 9000000);
+        stop();
+        feed(20, 40, 9000000);
+        drain();
+        auto mp4 = files(".mp4");
+        ASSERT_EQ(mp4.size(), 1u);
+        EXPECT_TRUE(whole(mp4[0], 30));
+        sh("rm -f " + g_dir + "/*");
+    }
 }
 
 TEST_F(Mp4, StopBeforeTheFirstPictureLeavesNoFile) {
@@ -744,6 +797,32 @@ TEST_F(Mp4, HeartbeatGoesOutWhileAFileIsBeingCreated) {
     EXPECT_EQ(cmds[0], 0xBB);
     EXPECT_EQ(g_Mp4State.load(), State_Mp4_WriteFile) << "the create went on";
     DevDiskXInit();
+}
+
+// A USB disk plugged while a file is created on the SD card: a disk found in
+// a scratch partition list fills slot 1.
+void usb_plugged() {
+    std::string d = g_dir + "/board", part = d + "/partitions", tmp = d + "/partitions.txt";
+    sh("mkdir -p " + d + "/sda && echo 1 > " + d + "/sda/removable && printf ' 8 0 1024 sda\\n' > " + part);
+    ST_USB_PATHS p{part.c_str(), tmp.c_str(), d.c_str(), d.c_str(), d.c_str(), d.c_str()};
+    UsbDetectSetPaths(&p);
+    UsbDetectPoll();
+    UsbDetectSetPaths(nullptr);
+}
+
+TEST_F(Mp4, OnlyAChangeToTheSlotRecordedToStopsACreation) {
+    UserSetPut(UsrBits::SdCardSel, USB_SLOT_SD);
+    ctx_.before_create = usb_plugged;
+    start();
+    EXPECT_EQ(g_devinfo.dev[USB_SLOT_USB].ucMount, 1);
+    EXPECT_EQ(g_Mp4State.load(), State_Mp4_WriteFile);
+    EXPECT_TRUE(host_cmds().empty());
+    // The SD card's slot is set up afresh meanwhile: not recorded to.
+    ctx_.before_create = DevDiskXInit;
+    start();
+    EXPECT_EQ(g_Mp4State.load(), State_Mp4_Init);
+    EXPECT_EQ(host_cmds(), (std::vector<uint8_t>{0xE1, 36}));
+    EXPECT_TRUE(files(".tmp").empty());
 }
 
 TEST_F(Mp4, ParameterSetChangeStartsANewFileAtItsFirstKeyFrame) {

@@ -281,5 +281,17 @@ TEST_F(FrameList, APictureIsQueuedWholeOrNotAtAll) {
     add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 2002, 1);
     EXPECT_EQ(stamps(), (std::vector<uint64_t>{2002, 2002}));
     EXPECT_EQ(walk(), 392);
+    take(392);
+
+    // No memory for the second slice, with room in the list: the same.
+    fill(5);
+    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 3000, 1);
+    rtp_frame_alloc = [](size_t) -> void* { return nullptr; };
+    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 3000, 1);
+    rtp_frame_alloc = malloc;
+    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 3001, 0);
+    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 3002, 1);
+    EXPECT_EQ(stamps(), (std::vector<uint64_t>{3002}));
+    EXPECT_EQ(walk(), 6);
     testing::internal::GetCapturedStdout();
 }
