@@ -67,6 +67,9 @@ CamOsMutex_t gCus3AMutexLock[kDevs];
 pthread_t g_thread[kDevs];
 MI_U32 gCus3AProcRoutineExit[kDevs];
 DevStats g_stats[kDevs];
+// The channel's last lens-status read at AF start-up failed (device lock):
+// the failure is reported once, not at every event it lasts.
+bool g_lensMissing[kDevs][kChns];
 pthread_mutex_t g_initLock = PTHREAD_MUTEX_INITIALIZER;
 
 bool stopping(MI_U32 dev) { return __atomic_load_n(&gCus3AProcRoutineExit[dev], __ATOMIC_ACQUIRE) != 0; }
@@ -139,9 +142,11 @@ void do_af_init(MI_U32 dev, MI_U32 ch) {
         memset(&st, 0, sizeof st);
         MI_S32 ret = MI_ISP_CUS3A_GetAfStatus(dev, ch, &st);
         if (ret != 0) {
-            CamOsPrintf("[%s] Lens status NOT available!sret = %d\n", "_DoAfInit", ret);
+            if (!g_lensMissing[dev][ch]) CamOsPrintf("[%s] Lens status NOT available!sret = %d\n", "_DoAfInit", ret);
+            g_lensMissing[dev][ch] = true;
             return;
         }
+        g_lensMissing[dev][ch] = false;
         ISP_AF_INIT_PARAM p;
         memset(&p, 0, sizeof p);
         p.Size = sizeof p;
@@ -464,6 +469,7 @@ extern "C" int CUS3A_Init(unsigned int dev) {
     {
         DevLock l(dev);
         memset(gCus3AChInfo[dev], 0, sizeof gCus3AChInfo[dev]);
+        memset(g_lensMissing[dev], 0, sizeof g_lensMissing[dev]);
     }
     __atomic_store_n(&gCus3AProcRoutineExit[dev], 0, __ATOMIC_RELEASE);
     pthread_attr_t attr;
