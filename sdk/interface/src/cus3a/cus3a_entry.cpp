@@ -70,6 +70,8 @@ DevStats g_stats[kDevs];
 // The channel's last lens-status read at AF start-up failed (device lock):
 // the failure is reported once, not at every event it lasts.
 bool g_lensMissing[kDevs][kChns];
+// Frames of each channel whose statistics were announced, skipped steps too.
+MI_U32 g_frameNo[kDevs][kChns];
 pthread_mutex_t g_initLock = PTHREAD_MUTEX_INITIALIZER;
 
 bool stopping(MI_U32 dev) { return __atomic_load_n(&gCus3AProcRoutineExit[dev], __ATOMIC_ACQUIRE) != 0; }
@@ -363,6 +365,7 @@ bool frame_step(MI_U32 dev, MI_U32 ch, unsigned kind, StepFn fn) {
 void frame_pass(MI_U32 dev, const IspPollStatus_t &ev) {
     for (MI_U32 ch = 0; ch < kChns; ++ch) {
         if (!(ev.u32ChStatus & (1u << ch))) continue;
+        __atomic_add_fetch(&g_frameNo[dev][ch], 1, __ATOMIC_RELAXED);
         if (!frame_step(dev, ch, E_ALGO_TYPE_AE, ae_step) || !frame_step(dev, ch, E_ALGO_TYPE_AWB, awb_step) ||
             !frame_step(dev, ch, E_ALGO_TYPE_AF, af_step))
             return;
@@ -552,6 +555,10 @@ extern "C" int Cus3A_ProcAwbCtrl(unsigned int nDev, unsigned int nCh, unsigned i
 
 extern "C" int Cus3A_ProcAfCtrl(unsigned int nDev, unsigned int nCh, unsigned int cmd, void *param) {
     return proc_ctrl<ISP_AF_INTERFACE>(nDev, nCh, E_ALGO_TYPE_AF, cmd, param, active_af);
+}
+
+extern "C" unsigned int Cus3A_FrameNo(unsigned int nDev, unsigned int nCh) {
+    return in_range(nDev, nCh) ? __atomic_load_n(&g_frameNo[nDev][nCh], __ATOMIC_RELAXED) : 0;
 }
 
 extern "C" MI_S32 Cus3A_SetIspApiData(MI_ISP_IQApiHeader_t *pCmd, void *pstData) { return agent(0, pCmd, pstData); }
