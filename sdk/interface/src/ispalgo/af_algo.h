@@ -42,7 +42,7 @@ typedef struct {
     IQ_ISP_AF_INFO_STATS *af_stats;
     LX_U32 CurPos;
     AFDEBUG_t *tAFDebug;
-    LX_U32 nLostFrames;  // frames since the previous call that brought no call
+    LX_U32 nLostFrames;  // frames since the previous call that the AF was not called for
 } AfInput_t;
 
 typedef struct {
