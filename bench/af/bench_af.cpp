@@ -99,7 +99,7 @@ void BM_DoAfContinuous(benchmark::State &st) {
     MI_ISP_RegisterIspApiAgent(0, 0, answer_ok, answer_ok);  // the set-up requests at creation
     AfInitParam_t ip{0, 1023, 1, 1023, 500, 0, 0};
     AFDEBUG_t dbg{1, 0};
-    AfInput_t in{0, 0, 30, nullptr, 500, &dbg};
+    AfInput_t in{0, 0, 30, nullptr, 500, &dbg, 0};
     AfOutput_t out{0, 500};
     auto *h = (cam_af_handle_t *)AfInit(nullptr, &ip, &in, &out);
     MI_ISP_RegisterIspApiAgent(0, 0, nullptr, nullptr);

@@ -128,8 +128,10 @@ TEST(AeMeter, DoAeMetersAFrameOfAnotherGrid) {
     EXPECT_EQ(33, w1.EndY);
 }
 
-// An IQ file asking for more cells than the frame's grid has blocks meters
-// the scene all the same.
+// An IQ file asking for 32 x 32 cells, centre-weighted (8 on cells 8..23 both
+// ways, 1 elsewhere), on grids of fewer blocks: the scene is metered all the
+// same, each cell with the weight of the picture area it covers, and the
+// count asked for comes back with the grid.
 TEST(AeMeter, MoreCellsThanBlocksMeterTheScene) {
     std::string iq = aetest::ReferenceIq();
     for (const char *item : {"DBG_AE_WIN_X_NUM = 16", "DBG_AE_WIN_Y_NUM = 16"}) {
@@ -138,11 +140,34 @@ TEST(AeMeter, MoreCellsThanBlocksMeterTheScene) {
         iq.replace(at + strlen(item) - 2, 2, "32");
     }
     Ae ae(iq);
-    ae.Flat(100);
-    ae.in.AvgBlkX = ae.in.AvgBlkY = 16;
-    ASSERT_EQ(0, ae.Frame());
-    EXPECT_EQ(1000u, ae.out.CurYx10);
-    EXPECT_EQ(1000u, ae.out.AvgYx10);
+    LX_U8 centre[1024];
+    for (int k = 0; k < 1024; ++k) centre[k] = (k / 32 >= 8 && k / 32 < 24 && k % 32 >= 8 && k % 32 < 24) ? 8 : 1;
+    ASSERT_EQ(0, ae.h->pAE_SetAEWinWgtTbl(ae.h, centre, centre, centre));
+    auto quarter = [](int g, int r, int c) { return r < g / 2 && c < g / 2 ? 50 : 200; };
+    auto corner = [](int g, int r, int c) { return r >= g * 3 / 4 && c >= g * 3 / 4 ? 200 : 50; };
+    auto middle = [](int g, int r, int c) {
+        return std::abs(2 * r + 1 - g) < g / 4 && std::abs(2 * c + 1 - g) < g / 4 ? 200 : 50;
+    };
+    const struct {
+        int grid;
+        std::function<int(int, int, int)> y;
+        LX_U32 curY, avgY;
+    } frames[] = {
+        {16, [](int, int, int) { return 100; }, 1000, 1000},
+        // The top-left quarter dark: the same on every grid, 32 x 32 again too.
+        {32, quarter, 1625, 1625}, {16, quarter, 1625, 1625}, {24, quarter, 1625, 1625}, {32, quarter, 1625, 1625},
+        // A bright corner weighs less than a bright centre.
+        {16, corner, 534, 594}, {16, middle, 773, 594},
+    };
+    for (const auto &f : frames) {
+        SCOPED_TRACE(f.grid);
+        for (int r = 0; r < f.grid; ++r)
+            for (int c = 0; c < f.grid; ++c) ae.blocks[r * f.grid + c].y = (LX_U8)f.y(f.grid, r, c);
+        ae.in.AvgBlkX = ae.in.AvgBlkY = f.grid;
+        ASSERT_EQ(0, ae.Frame());
+        EXPECT_EQ(f.curY, ae.out.CurYx10);
+        EXPECT_EQ(f.avgY, ae.out.AvgYx10);
+    }
 }
 
 // RGB-IR metering: IR histogram of 1000 pixels at 100 and 10 at 200; the

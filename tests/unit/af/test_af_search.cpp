@@ -22,7 +22,7 @@ TEST_F(AfTest, DisabledAndSkippedFramesLeaveTheOutputAlone) {
     make(500);
     IQ_ISP_AF_INFO_STATS stats{};
     AFDEBUG_t dbg{0, 0};
-    in_ = {0, 0, 30, &stats, 600, &dbg};
+    in_ = {0, 0, 30, &stats, 600, &dbg, 0};
     out_ = {7, 777};
     for (int i = 0; i < 40; ++i) ASSERT_EQ(0, DoAf(h_, &in_, &out_));
     EXPECT_EQ(777u, out_.FocusPos);

@@ -223,6 +223,13 @@ TEST(AwbCtl, GoldenAreasSetGetAndRefusals) {
     EXPECT_EQ(5760u, a.h->sLightCount[AWB_CT_6500K].u4Count);
     EXPECT_EQ(6500, a.out.nColorTmp);
     EXPECT_EQ(204800 / 150, a.h->AwbParam.stAwbCtCurve[3].u2Rgain);
+
+    // Mid-point sums of 3 (x 0, width 3) and 1 (y 1, height 1): the largest gain.
+    g.u16CtParams[0] = 0, g.u16CtParams[2] = 3;
+    g.u16CtParams[4 * 9 + 1] = 1, g.u16CtParams[4 * 9 + 3] = 1;
+    ASSERT_EQ(0, set(a, 0x2C03, g));
+    EXPECT_EQ(0xFFFF, a.h->AwbParam.stAwbCtCurve[0].u2Rgain);
+    EXPECT_EQ(0xFFFF, a.h->AwbParam.stAwbCtCurve[9].u2Bgain);
 }
 
 TEST(AwbCtl, StatisticsOnlyAfterTheFirstFrame) {

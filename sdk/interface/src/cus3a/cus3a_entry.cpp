@@ -67,6 +67,11 @@ CamOsMutex_t gCus3AMutexLock[kDevs];
 pthread_t g_thread[kDevs];
 MI_U32 gCus3AProcRoutineExit[kDevs];
 DevStats g_stats[kDevs];
+// The channel's last lens-status read at AF start-up failed (device lock):
+// the failure is reported once, not at every event it lasts.
+bool g_lensMissing[kDevs][kChns];
+// Frames of each channel whose statistics were announced, skipped steps too.
+MI_U32 g_frameNo[kDevs][kChns];
 pthread_mutex_t g_initLock = PTHREAD_MUTEX_INITIALIZER;
 
 bool stopping(MI_U32 dev) { return __atomic_load_n(&gCus3AProcRoutineExit[dev], __ATOMIC_ACQUIRE) != 0; }
@@ -139,9 +144,11 @@ void do_af_init(MI_U32 dev, MI_U32 ch) {
         memset(&st, 0, sizeof st);
         MI_S32 ret = MI_ISP_CUS3A_GetAfStatus(dev, ch, &st);
         if (ret != 0) {
-            CamOsPrintf("[%s] Lens status NOT available!sret = %d\n", "_DoAfInit", ret);
+            if (!g_lensMissing[dev][ch]) CamOsPrintf("[%s] Lens status NOT available!sret = %d\n", "_DoAfInit", ret);
+            g_lensMissing[dev][ch] = true;
             return;
         }
+        g_lensMissing[dev][ch] = false;
         ISP_AF_INIT_PARAM p;
         memset(&p, 0, sizeof p);
         p.Size = sizeof p;
@@ -358,6 +365,7 @@ bool frame_step(MI_U32 dev, MI_U32 ch, unsigned kind, StepFn fn) {
 void frame_pass(MI_U32 dev, const IspPollStatus_t &ev) {
     for (MI_U32 ch = 0; ch < kChns; ++ch) {
         if (!(ev.u32ChStatus & (1u << ch))) continue;
+        __atomic_add_fetch(&g_frameNo[dev][ch], 1, __ATOMIC_RELAXED);
         if (!frame_step(dev, ch, E_ALGO_TYPE_AE, ae_step) || !frame_step(dev, ch, E_ALGO_TYPE_AWB, awb_step) ||
             !frame_step(dev, ch, E_ALGO_TYPE_AF, af_step))
             return;
@@ -464,6 +472,7 @@ extern "C" int CUS3A_Init(unsigned int dev) {
     {
         DevLock l(dev);
         memset(gCus3AChInfo[dev], 0, sizeof gCus3AChInfo[dev]);
+        memset(g_lensMissing[dev], 0, sizeof g_lensMissing[dev]);
     }
     __atomic_store_n(&gCus3AProcRoutineExit[dev], 0, __ATOMIC_RELEASE);
     pthread_attr_t attr;
@@ -546,6 +555,10 @@ extern "C" int Cus3A_ProcAwbCtrl(unsigned int nDev, unsigned int nCh, unsigned i
 
 extern "C" int Cus3A_ProcAfCtrl(unsigned int nDev, unsigned int nCh, unsigned int cmd, void *param) {
     return proc_ctrl<ISP_AF_INTERFACE>(nDev, nCh, E_ALGO_TYPE_AF, cmd, param, active_af);
+}
+
+extern "C" unsigned int Cus3A_FrameNo(unsigned int nDev, unsigned int nCh) {
+    return in_range(nDev, nCh) ? __atomic_load_n(&g_frameNo[nDev][nCh], __ATOMIC_RELAXED) : 0;
 }
 
 extern "C" MI_S32 Cus3A_SetIspApiData(MI_ISP_IQApiHeader_t *pCmd, void *pstData) { return agent(0, pCmd, pstData); }

@@ -23,6 +23,9 @@ int CUS3A_EnableUserspaceAF(unsigned int nDev, unsigned int nCh, int bEn);
 int Cus3A_ProcAeCtrl(unsigned int nDev, unsigned int nCh, unsigned int cmd, void *param);
 int Cus3A_ProcAwbCtrl(unsigned int nDev, unsigned int nCh, unsigned int cmd, void *param);
 int Cus3A_ProcAfCtrl(unsigned int nDev, unsigned int nCh, unsigned int cmd, void *param);
+// The number of the channel's current frame: it counts every frame whose
+// statistics were announced, also those whose steps were skipped.
+unsigned int Cus3A_FrameNo(unsigned int nDev, unsigned int nCh);
 MI_S32 Cus3A_SetIspApiData(MI_ISP_IQApiHeader_t *pCmd, void *pstData);
 MI_S32 Cus3A_GetIspApiData(MI_ISP_IQApiHeader_t *pCmd, void *pstData);
 

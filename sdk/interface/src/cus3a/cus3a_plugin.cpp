@@ -317,6 +317,11 @@ void VeltoAfRun(void *pdata, const ISP_AF_INFO *info, ISP_AF_RESULT *result) {
     in.af_stats = (IQ_ISP_AF_INFO_STATS *)info->pStats;
     in.CurPos = info->CurPos;
     in.tAFDebug = &af.tAfDbg;
+    // Frames the framework skipped since the last run (no lens status or
+    // statistics) still happened: the AF's lens history counts them.
+    const MI_U32 frame = Cus3A_FrameNo(s->nDev, s->nCh);
+    in.nLostFrames = af.hAf && frame - s->nAfFrameNo > 1 ? frame - s->nAfFrameNo - 1 : 0;
+    s->nAfFrameNo = frame;
     if (!af.hAf) {
         CamOsPrintf("************ af_init **********\n");
         af.tAfDbg.AF_DEBUG_ENABLE_AF = 1;

@@ -41,6 +41,7 @@ typedef struct {
     AwbInput_t tAwbInput;
     AfInitParam_t tAfInit;
     AfInput_t tAfInput;
+    MI_U32 nAfFrameNo;  // the framework's frame number of the last AF run
 } Cus3A_Priv_Data_t;
 
 #ifdef __cplusplus

@@ -42,6 +42,7 @@ typedef struct {
     IQ_ISP_AF_INFO_STATS *af_stats;
     LX_U32 CurPos;
     AFDEBUG_t *tAFDebug;
+    LX_U32 nLostFrames;  // frames since the previous call that the AF was not called for
 } AfInput_t;
 
 typedef struct {
@@ -67,5 +68,5 @@ static_assert(sizeof(ISP_AF_STATS) == 448, "ISP_AF_STATS layout");
 static_assert(sizeof(IQ_ISP_AF_INFO_STATS) == 7168, "IQ_ISP_AF_INFO_STATS layout");
 static_assert(sizeof(AfInitParam_t) == 28, "AfInitParam_t layout");
 #if defined(__arm__)
-static_assert(sizeof(AfInput_t) == 24, "AfInput_t layout");
+static_assert(sizeof(AfInput_t) == 28, "AfInput_t layout");
 #endif

@@ -4,8 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "af/af_handle.h"
 #include "capture_test_util.h"
 #include "cus3a_entry.h"
+#include "cus3a_plugin.h"
 #include "isp_api_records.h"
 
 namespace {
@@ -120,6 +122,21 @@ TEST_F(AfLoop, OneShotLandsOnTheFocusAndManualGoesAtOnce) {
         EXPECT_EQ(manual, t[0].pos);
         EXPECT_EQ(manual, t[1].pos);
     }
+}
+
+// A frame without the lens status is skipped, yet the lens moved during it:
+// the next frame's statistics are paired with where its picture was taken.
+TEST_F(AfLoop, StatisticsPairWithTheirPictureAfterASkippedFrame) {
+    attr(QV_OP_TYP_MANUAL, 450, QV_AF_ALGO_CONTINUOUS);
+    ASSERT_EQ(1, vb::capture::step(1));  // the lens at 400 is sent to 450
+    vb::capture::set_lockstep(true, 300);
+    vb::capture::iq_fail(MI_ISP_CID_AF_STATUS, -1, 1);
+    ASSERT_EQ(1, vb::capture::step(1));
+    ASSERT_EQ(1, vb::capture::step(1));
+    const auto *h = (const cam_af_handle_t *)Cus3A_PrivData(0, 0)->tCusAfInfo.hAf;
+    ASSERT_NE(nullptr, h);
+    EXPECT_EQ(450u, vb::capture::applied(0, 0).lens_pos);
+    EXPECT_EQ(vb::capture::applied(0, 0).lens_pos, h->u16HistPos[1]);
 }
 
 }  // namespace

@@ -699,11 +699,14 @@ extern "C" LX_S32 DoAe(AeHandle _handle, AeInput_t *input_param, AeOutput_t *out
     h->AeOutputParameter = output_param;
     const AeInput_t &in = *input_param;
 
-    if (in.AvgBlkX != 32 || in.AvgBlkY != 32) {
-        AE_WIN_CFG *w = h->strAEStat.strWins;
-        const AE_WIN whole{1024, 1024, 0, 0, w[0].NumX, w[0].NumY};
+    // The windows follow the grid, also back to 32 x 32, with the cell counts
+    // asked for (a smaller grid may have laid out fewer).
+    AE_WIN_CFG *w = h->strAEStat.strWins;
+    if (in.AvgBlkX != 32 || in.AvgBlkY != 32 || in.AvgBlkX != w[0].u2GridX || in.AvgBlkY != w[0].u2GridY) {
+        const AE_WIN whole{1024, 1024, 0, 0, w[0].u2ReqNumX, w[0].u2ReqNumY};
         h->pAE_SetNthWin(h, 0, whole);
-        h->pAE_SetNthWin(h, 1, h->strRgbirParam.bEnable ? whole : AE_WIN{409, 409, 0, 0, w[1].NumX, w[1].NumY});
+        h->pAE_SetNthWin(h, 1,
+                         h->strRgbirParam.bEnable ? whole : AE_WIN{409, 409, 0, 0, w[1].u2ReqNumX, w[1].u2ReqNumY});
     }
 
     takeApplied(&h->strPlainLongExpo, in.SensorGain, in.IspGain, in.Shutter, in.FNx10);

@@ -180,6 +180,8 @@ typedef struct {
     LX_U32 *pLumYSum;
     LX_U32 *pLumYx10;
     LX_U32 *pSortedLumYx10;
+    LX_U16 u2ReqNumX, u2ReqNumY;  // cells asked for (1..32): NumX, NumY may be fewer on a small grid
+    LX_U16 u2GridX, u2GridY;      // the block grid the window was laid out on
 } AE_WIN_CFG;
 
 typedef struct {

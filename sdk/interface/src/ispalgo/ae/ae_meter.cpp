@@ -55,6 +55,25 @@ void accumulate(AE_WIN_CFG &w, const ISPAESample_t *avgs, LX_U32 blkX, LX_U32 bl
     }
 }
 
+// The weight of laid-out cell (j, i). The table holds one weight per cell of
+// the count asked for; when fewer cells were laid out (a grid of fewer
+// blocks), a cell weighs the asked-for cells of the picture area it covers,
+// each by its share of the cell's area (a common scale for all cells).
+LX_U32 cellWeight(const AE_WIN_CFG &w, const LX_U8 *wghts, LX_U32 j, LX_U32 i) {
+    const LX_U32 nx = cellsAcross(w), ny = cellsDown(w), rx = w.u2ReqNumX, ry = w.u2ReqNumY;
+    if (rx <= nx && ry <= ny) return wghts[j * AE_WIN_MAX_CELLS + i];
+    // On a scale of nx * rx across, cell i spans [i rx, (i + 1) rx) and
+    // asked-for cell k spans [k nx, (k + 1) nx); likewise down.
+    auto overlap = [](LX_U32 a0, LX_U32 a1, LX_U32 b0, LX_U32 b1) { return std::min(a1, b1) - std::max(a0, b0); };
+    LX_U32 sum = 0;
+    for (LX_U32 ky = j * ry / ny; ky * ny < (j + 1) * ry; ++ky) {
+        const LX_U32 oy = overlap(j * ry, (j + 1) * ry, ky * ny, (ky + 1) * ny);
+        for (LX_U32 kx = i * rx / nx; kx * nx < (i + 1) * rx; ++kx)
+            sum += oy * overlap(i * rx, (i + 1) * rx, kx * nx, (kx + 1) * nx) * wghts[ky * AE_WIN_MAX_CELLS + kx];
+    }
+    return sum;
+}
+
 // Cell luminance, the weighted mean (weights from wghts, or 1 each when it is
 // null) and the plain mean; the sorted copy of the cells. A cell without
 // blocks reads 0.
@@ -68,7 +87,7 @@ void measure(AE_WIN_CFG &w, const LX_U8 *wghts) {
         for (LX_U32 i = 0; i < nx; ++i) {
             const LX_U32 cell = j * nx + i;
             const LX_U32 n = w.pBlockCnt[cell];
-            const LX_U32 wt = wghts ? wghts[j * AE_WIN_MAX_CELLS + i] : 1u;
+            const LX_U32 wt = wghts ? cellWeight(w, wghts, j, i) : 1u;
             LX_U32 y = 0;
             if (n) y = (LX_U16)(((LX_U64)w.pLumYSum[cell] * 10 + n / 2) / n);
             w.pLumYx10[cell] = y;
@@ -430,6 +449,9 @@ LX_S32 pAE_SetNthWin(cam_ae_handle_t *h, LX_S32 idx, AE_WIN win) {
     const AeInput_t *in = h->AeInputParameter;
     LX_U32 bx = in ? in->AvgBlkX : 0, by = in ? in->AvgBlkY : 0;
     if (bx == 0 || by == 0) bx = by = kWholeGrid;
+    AE_WIN_CFG &c = h->strAEStat.strWins[idx];
+    c.u2GridX = (LX_U16)bx;
+    c.u2GridY = (LX_U16)by;
     // Window bounds are 8-bit block numbers.
     if (bx > 255) bx = 255;
     if (by > 255) by = 255;
@@ -445,7 +467,9 @@ LX_S32 pAE_SetNthWin(cam_ae_handle_t *h, LX_S32 idx, AE_WIN win) {
     // A window is at least as many blocks as it has cells (the count it
     // really gets, 1..32, and no more than the grid has blocks: a window
     // wider than the grid would start past its end and meter nothing).
-    const LX_U32 numX = std::min(clampCells(win.u2NumX), bx), numY = std::min(clampCells(win.u2NumY), by);
+    c.u2ReqNumX = (LX_U16)clampCells(win.u2NumX);
+    c.u2ReqNumY = (LX_U16)clampCells(win.u2NumY);
+    const LX_U32 numX = std::min<LX_U32>(c.u2ReqNumX, bx), numY = std::min<LX_U32>(c.u2ReqNumY, by);
     const LX_U32 w = extent(bx, clampRatio(win.u4RatioX), numX);
     const LX_U32 hgt = extent(by, clampRatio(win.u4RatioY), numY);
     const LX_U32 sx = start((LX_S64)win.i4CenterOffsetX + ((LX_S64)bx - w) / 2, bx);
@@ -453,7 +477,6 @@ LX_S32 pAE_SetNthWin(cam_ae_handle_t *h, LX_S32 idx, AE_WIN win) {
     const LX_U32 ex = sx + w < bx ? sx + w : bx;
     const LX_U32 ey = sy + hgt < by ? sy + hgt : by;
 
-    AE_WIN_CFG &c = h->strAEStat.strWins[idx];
     c.StartX = (LX_U8)sx;
     c.StartY = (LX_U8)sy;
     c.EndX = (LX_U8)ex;

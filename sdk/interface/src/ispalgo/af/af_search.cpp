@@ -91,8 +91,13 @@ void AF_UpdateInput(cam_af_handle_t *h) {
     const MI_ISP_AF_MOTOR_TYPE_t &m = h->UserSetting.strMotor;
     h->bCurPosInRange = (m.u16MinMotorPos <= h->u16CurPos && h->u16CurPos <= m.u16MaxMotorPos) ? LX_TRUE : LX_FALSE;
     h->bCurPosIsBoundary = (h->u16CurPos == m.u16MinMotorPos || h->u16CurPos == m.u16MaxMotorPos) ? LX_TRUE : LX_FALSE;
-    memmove(&h->u16HistPos[1], &h->u16HistPos[0], 3 * sizeof h->u16HistPos[0]);
-    h->u16HistPos[0] = h->u16CurPos;
+    // One entry a frame, also for frames the caller skipped: no target was
+    // sent then, so the lens was already where it is now, or on its way.
+    const LX_U32 lost = in->nLostFrames < 3 ? in->nLostFrames : 3;
+    for (LX_U32 k = 0; k <= lost; ++k) {
+        memmove(&h->u16HistPos[1], &h->u16HistPos[0], 3 * sizeof h->u16HistPos[0]);
+        h->u16HistPos[0] = h->u16CurPos;
+    }
     if (h->u16CurPos < h->u16EverMinPos) h->u16EverMinPos = h->u16CurPos;
     if (h->u16CurPos > h->u16EverMaxPos) h->u16EverMaxPos = h->u16CurPos;
 

@@ -2,6 +2,7 @@
 // simple tuning methods.
 #include <string.h>
 
+#include <algorithm>
 #include <limits>
 
 #include "awb_handle.h"
@@ -534,10 +535,11 @@ void pAWB_Process(AWB_HND h) {
 }  // namespace
 
 void pAWB_BuildCtCurveGains(AWB_HND h, const AWB_LIGHT_AREA *areas) {
+    // A mid-point sum below 4 gives a gain past 16 bits: the largest is kept.
+    auto gain = [](LX_S64 sum) { return (LX_U16)(sum <= 0 ? 0 : std::min<LX_S64>(204800 / sum, 0xFFFF)); };
     for (int i = 0; i < AWB_CT_NUM; ++i) {
-        const LX_S64 sx = (LX_S64)areas[i].P0_X + areas[i].P3_X, sy = (LX_S64)areas[i].P0_Y + areas[i].P1_Y;
-        h->AwbParam.stAwbCtCurve[i].u2Rgain = (LX_U16)(sx ? 204800 / sx : 0);
-        h->AwbParam.stAwbCtCurve[i].u2Bgain = (LX_U16)(sy ? 204800 / sy : 0);
+        h->AwbParam.stAwbCtCurve[i].u2Rgain = gain((LX_S64)areas[i].P0_X + areas[i].P3_X);
+        h->AwbParam.stAwbCtCurve[i].u2Bgain = gain((LX_S64)areas[i].P0_Y + areas[i].P1_Y);
     }
 }
 
