@@ -49,9 +49,12 @@ if [ -z "$iq" ]; then
   if [ ! -f "$iq" ] && [ -f "$build/CMakeCache.txt" ]; then
     cmake --build "$build" -j"$(nproc)" --target reference_iqfile
   fi
-fi
-if [ ! -f "$iq" ]; then
-  echo "run-board.sh: no IQ file at $iq (build it: cmake --build $build --target reference_iqfile)" >&2
+  if [ ! -f "$iq" ]; then
+    echo "run-board.sh: no IQ file at $iq (build it: cmake --build $build --target reference_iqfile)" >&2
+    exit 1
+  fi
+elif [ ! -f "$iq" ]; then
+  echo "run-board.sh: no IQ file at $iq" >&2
   exit 1
 fi
 exec /usr/bin/python3 "$here/sim/sandbox/sandbox.py" run "${opts[@]}" --iq-file "$iq" "$prog"
