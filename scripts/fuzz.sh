@@ -100,7 +100,9 @@ SECS=$SECS_SMALL run "$OUT/web_fuzz" -max_len=9000 "$OUT/corpus_web"
 SECS=$SECS_SMALL run "$OUT/net_fuzz" -max_len=4096 "$OUT/corpus_net"
 # The MAC, static-address and clock commands act only in a private network
 # namespace without CAP_SYS_TIME; elsewhere the target leaves them out.
-export CMD_FUZZ_DIR="$(cd "$OUT" && pwd)/cmd_files"
+# Its files go in a short scratch directory of its own, wherever the clone lies.
+CMD_FUZZ_DIR=$(mktemp -d /tmp/cmd_fuzz.XXXXXX)
+export CMD_FUZZ_DIR
 trap 'rm -rf "$CMD_FUZZ_DIR"' EXIT
 if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
   run unshare -n setpriv --bounding-set=-sys_time -- "$OUT/cmd_fuzz" -max_len=1100 "$OUT/corpus_cmd"

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Run vidrec on the virtual board (needs root: namespaces and mounts).
 #   scripts/run-board.sh [--http-port 8080] [--rtmp-port 1935] [--static] [--keep]
-#                        [--web-root DIR] [--sd-mb 4096] [PROGRAM]
-# PROGRAM defaults to $VIDREC_BUILD/dvr/vidrec (VIDREC_BUILD defaults to build).
+#                        [--web-root DIR] [--sd-mb 4096] [--iq-file FILE] [PROGRAM]
+# PROGRAM defaults to $VIDREC_BUILD/dvr/vidrec (VIDREC_BUILD defaults to build),
+# the IQ file in "/config/iqfile" to $VIDREC_BUILD/iqfile/iqfile0.bin (the
+# virtual sensor's, from tools/iqfile/ref/iqfile0.txt).
 # Prints where the web page, the RTMP stream and recordings, the serial console
 # and the board's control socket are; Ctrl-C tears the board down.
 set -euo pipefail
@@ -13,30 +15,46 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 opts=()
 prog=""
+iq=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --http-port|--rtmp-port|--web-root|--sd-mb) opts+=("$1" "$2"); shift 2 ;;
+    --iq-file) iq=$2; shift 2 ;;
     --static|--keep) opts+=("$1"); shift ;;
-    -h|--help) sed -n '2,7p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
     -*) echo "run-board.sh: unknown option $1" >&2; exit 2 ;;
     *) prog=$1; shift ;;
   esac
 done
+build=${VIDREC_BUILD:-$here/build}
 if [ -z "$prog" ]; then
-  build=${VIDREC_BUILD:-$here/build}
   prog=$build/dvr/vidrec
   [ -x "$prog" ] || prog=$build/vidrec
 fi
 # The PC's packages the board needs (only those: nothing of armhf).
 bash "$here/scripts/deps.sh" board || { echo "run-board.sh: the packages above are missing" >&2; exit 1; }
 if [ ! -x "$prog" ] && [ -z "${VIDREC_BUILD:-}" ]; then
-  # First run on a fresh machine: build.
+  # First run on a fresh machine: build vidrec and the board's IQ file.
   cmake -S "$here" -B "$here/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$here/build" -j"$(nproc)" --target vidrec
+  cmake --build "$here/build" -j"$(nproc)" --target vidrec reference_iqfile
   prog=$here/build/dvr/vidrec
 fi
 if [ ! -x "$prog" ]; then
   echo "run-board.sh: no program at $prog (build first: cmake --build build)" >&2
   exit 1
 fi
-exec /usr/bin/python3 "$here/sim/sandbox/sandbox.py" run "${opts[@]}" "$prog"
+if [ -z "$iq" ]; then
+  # A board comes with its sensor's tuning file: the build's reference one.
+  iq=$build/iqfile/iqfile0.bin
+  if [ ! -f "$iq" ] && [ -f "$build/CMakeCache.txt" ]; then
+    cmake --build "$build" -j"$(nproc)" --target reference_iqfile
+  fi
+  if [ ! -f "$iq" ]; then
+    echo "run-board.sh: no IQ file at $iq (build it: cmake --build $build --target reference_iqfile)" >&2
+    exit 1
+  fi
+elif [ ! -f "$iq" ]; then
+  echo "run-board.sh: no IQ file at $iq" >&2
+  exit 1
+fi
+exec /usr/bin/python3 "$here/sim/sandbox/sandbox.py" run "${opts[@]}" --iq-file "$iq" "$prog"

@@ -17,6 +17,7 @@
 #include "mi_sys.h"
 #include "mi_vif.h"
 #include "vb.h"
+#include "iq_root.h"
 #include "vb_capture.h"
 #include "vb_scene.h"
 #include "bench_board_stats.h"
@@ -54,8 +55,7 @@ void build_channel() {
     static bool done = false;
     if (done) return;
     done = true;
-    const std::string iq = VIDREC_REFERENCE_IQFILE;
-    vb::capture::set_isp_root(iq.substr(0, iq.rfind('/')));
+    static unit::IqRoot iq(VIDREC_REFERENCE_IQFILE);
     MI_VIF_GroupAttr_t ga;
     memset(&ga, 0, sizeof ga);
     ga.eIntfMode = E_MI_VIF_MODE_BT1120_STANDARD;

@@ -1086,8 +1086,12 @@ def cleanup_stale(base=None):
 
 def _cli_run(args):
     program = [args.program] + args.args
+    iqfiles = {}
+    if args.iq_file:
+        with open(args.iq_file, "rb") as f:
+            iqfiles["iqfile0.bin"] = f.read()
     board = Board(program=program, console_echo=sys.stdout.buffer, web_root=args.web_root,
-                  files={"DHCP_flag": "1" if args.dhcp else "0"}, keep=args.keep,
+                  files={"DHCP_flag": "1" if args.dhcp else "0"}, iqfiles=iqfiles, keep=args.keep,
                   start_program=True)
     stop = threading.Event()
     for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
@@ -1129,10 +1133,13 @@ def _cli_run(args):
             "MP4 recordings  : %s (the SD card)\n"
             "serial console  : %s (-> %s), 921600 raw\n"
             "vb control      : %s\n"
+            "IQ file         : %s\n"
             "board shell     : %s\n"
             "Ctrl-C stops the board.\n\n"
             % (board.id, board.dir, http.port, board.rtmp_url("<stream>"), rtmp.port, RTMP_APP,
                rtmp.port, RTMP_APP, board.dir, board.disk_dir(sd), link, os.ttyname(user_s), board.ctl_path,
+               "%s as /config/iqfile/iqfile0.bin" % os.path.abspath(args.iq_file) if args.iq_file
+               else "none (/config/iqfile is empty)",
                board.shell_command()))
         sys.stderr.flush()
         while not stop.is_set():
@@ -1160,6 +1167,7 @@ def main(argv=None):
     r.add_argument("--static", dest="dhcp", action="store_false", help="DHCP_flag 0")
     r.add_argument("--keep", action="store_true", help="keep the board directory")
     r.add_argument("--sd-mb", type=int, default=4096, help="size of the SD card the board starts with")
+    r.add_argument("--iq-file", default=None, help='the IQ file the board starts with in "/config/iqfile"')
     sub.add_parser("cleanup", help="remove what dead boards left behind")
     args = ap.parse_args(argv)
     if args.cmd == "cleanup":

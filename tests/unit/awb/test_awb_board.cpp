@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "capture_test_util.h"
+#include "iq_root.h"
 
 namespace {
 
@@ -40,8 +42,7 @@ protected:
     // The default plug-ins with the reference IQ file, AE and AWB on, a
     // still scene under 6500 K, lockstep.
     void start(vb::cap::SceneParams *sc) {
-        const std::string iq = VIDREC_REFERENCE_IQFILE;
-        vb::capture::set_isp_root(iq.substr(0, iq.rfind('/')));
+        iq_.emplace(VIDREC_REFERENCE_IQFILE);
         *sc = vb::capture::scene();
         sc->moving = false;
         sc->cct = 6500;
@@ -56,6 +57,7 @@ protected:
         vb::capture::set_lockstep(false);
         Pipeline::TearDown();
     }
+    std::optional<unit::IqRoot> iq_;
 };
 
 TEST_F(AwbOnBoard, FollowsTheLightToAGreyCard) {

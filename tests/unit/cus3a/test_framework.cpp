@@ -12,12 +12,14 @@
 #include <chrono>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "capture_test_util.h"
 #include "cus3a_entry.h"
+#include "iq_root.h"
 #include "isp_api_records.h"
 
 namespace {
@@ -477,19 +479,19 @@ TEST_F(Framework, AgentsRouteByControlIdAndHandBackThePluginsAnswer) {
 }
 
 // The default plug-ins on all three algorithms, loading the virtual sensor's
-// IQ file (the ISP root names the build's directory of it), with the 3A's
-// IQ-API agents registered.
+// IQ file (from a copy under an ISP root of the test), with the 3A's IQ-API
+// agents registered.
 class DefaultPlugins : public Framework {
 protected:
     void start() {
-        const std::string f = VIDREC_REFERENCE_IQFILE;
-        vb::capture::set_isp_root(f.substr(0, f.rfind('/')));
+        iq_.emplace(VIDREC_REFERENCE_IQFILE);
         build(320, 240);
         CUS3A_EnableUserspaceAE(0, 0, 1);
         CUS3A_EnableUserspaceAWB(0, 0, 1);
         CUS3A_EnableUserspaceAF(0, 0, 1);
         ASSERT_EQ(0, MI_ISP_RegisterIspApiAgent(0, 0, Cus3A_SetIspApiData, Cus3A_GetIspApiData));
     }
+    std::optional<unit::IqRoot> iq_;
 };
 
 // With the default plug-ins, the dispatch's refusals come back to whoever

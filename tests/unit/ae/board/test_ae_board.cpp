@@ -5,11 +5,13 @@
 #include <string.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "capture_test_util.h"
 #include "cus3a_entry.h"
+#include "iq_root.h"
 #include "isp_api_records.h"
 #include "mi_isp_3a_datatype.h"
 
@@ -87,8 +89,7 @@ class AeBoard : public Pipeline {
 protected:
     void SetUp() override {
         Pipeline::SetUp();
-        const std::string f = VIDREC_REFERENCE_IQFILE;
-        vb::capture::set_isp_root(f.substr(0, f.rfind('/')));
+        iq_.emplace(VIDREC_REFERENCE_IQFILE);
         build(320, 240);
         CUS3A_EnableUserspaceAE(0, 0, 1);
         ASSERT_EQ(0, MI_ISP_RegisterIspApiAgent(0, 0, Cus3A_SetIspApiData, Cus3A_GetIspApiData));
@@ -99,6 +100,7 @@ protected:
         vb::capture::set_lockstep(false);
         Pipeline::TearDown();
     }
+    std::optional<unit::IqRoot> iq_;
 
     // Frames until the luminance lies within 470 +- 10 (at most `limit`).
     int converge(int limit) {

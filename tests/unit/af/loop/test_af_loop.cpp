@@ -1,6 +1,7 @@
 // The AF closing the loop on the virtual board: the default plug-ins on a
 // running channel in lockstep, a still scene, the exposure held, the lens
 // targets read from the board's log of 0x2E21 requests.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "capture_test_util.h"
 #include "cus3a_entry.h"
 #include "cus3a_plugin.h"
+#include "iq_root.h"
 #include "isp_api_records.h"
 
 namespace {
@@ -28,8 +30,7 @@ protected:
     void SetUp() override {
         Pipeline::SetUp();
         // The default plug-ins load the virtual sensor's IQ file.
-        const std::string iq = VIDREC_REFERENCE_IQFILE;
-        vb::capture::set_isp_root(iq.substr(0, iq.rfind('/')));
+        iq_.emplace(VIDREC_REFERENCE_IQFILE);
         focus(600);
         build(320, 240);  // installs the default plug-ins, then switches the 3A off
         Cus3AEnable_t on{1, 1, 1};
@@ -48,6 +49,7 @@ protected:
         vb::capture::set_lockstep(false);
         Pipeline::TearDown();
     }
+    std::optional<unit::IqRoot> iq_;
     static void focus(uint32_t pos) {
         vb::cap::SceneParams sc = vb::capture::scene();
         sc.moving = false;
