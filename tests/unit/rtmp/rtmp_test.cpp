@@ -224,31 +224,24 @@ TEST_F(Rtmp, FailedFirstAttemptThenSuccessPublishesAfterOneReport) {
     EXPECT_EQ(status_up, 1);
 }
 
-TEST_F(Rtmp, TwoFailedAttemptsSwitchPublishingOff) {
-    link_.connect_results = {RtmpConnectFail, RtmpConnectStreamFail};
-    RtmpOpenState();
-    RtmpStep(&list_, 0);
-    EXPECT_EQ(emRtmpState, State_Rtmp_Idle);
-    EXPECT_EQ(UserSetGet(UsrBits::RtmpOnOff), 0);
-    EXPECT_EQ(u8RtmpConnectOK, 0);
-}
-
-TEST_F(Rtmp, HostRequestWhileConnectingIsServedWithItsDestination) {
+TEST_F(Rtmp, TwoFailedAttemptsSwitchPublishingOffUnlessTheHostAskedAgain) {
     const char *old_url = "rtmp://10.0.0.1/live/test", *new_url = "rtmp://10.0.0.2/live/new";
-    // The host names another destination and switches on during attempt n;
-    // the attempts that follow use it, publishing stays on.
+    // The host names another destination and switches on during attempt
+    // `during` (0: never); the attempts that follow use it.
     const struct {
         int during;
         std::vector<int> results;
         std::vector<std::string> urls;
+        EM_RTMP_STATE end;
     } cases[] = {
-        {1, {RtmpConnectFail, 0}, {old_url, new_url}},
-        {2, {RtmpConnectFail, RtmpConnectFail, 0}, {old_url, old_url, new_url}},
+        {0, {RtmpConnectFail, RtmpConnectStreamFail}, {old_url, old_url}, State_Rtmp_Idle},
+        {1, {RtmpConnectFail, 0}, {old_url, new_url}, State_Rtmp_Send},
+        {2, {RtmpConnectFail, RtmpConnectFail, 0}, {old_url, old_url, new_url}, State_Rtmp_Send},
     };
     for (const auto &c : cases) {
         RtmpResetForTest();
+        UserSetPut(UsrBits::RtmpOnOff, 1);
         link_.urls.clear();
-        link_.connects = 0;
         snprintf(g_stUrl.rtmp_url, sizeof g_stUrl.rtmp_url, "%s", old_url);
         link_.connect_results = c.results;
         link_.on_connect = [&](int n) {
@@ -257,11 +250,13 @@ TEST_F(Rtmp, HostRequestWhileConnectingIsServedWithItsDestination) {
             UserSetPut(UsrBits::RtmpOnOff, 1);
             RtmpOpenState();
         };
+        link_.connects = 0;
         RtmpOpenState();
         for (int i = 0; i < 3 && emRtmpState == State_Rtmp_Connect; ++i) RtmpStep(&list_, 0);
         EXPECT_EQ(link_.urls, c.urls) << c.during;
-        EXPECT_EQ(emRtmpState, State_Rtmp_Send) << c.during;
-        EXPECT_EQ(UserSetGet(UsrBits::RtmpOnOff), 1) << c.during;
+        EXPECT_EQ(emRtmpState, c.end) << c.during;
+        EXPECT_EQ(UserSetGet(UsrBits::RtmpOnOff), c.end == State_Rtmp_Send) << c.during;
+        EXPECT_EQ(u8RtmpConnectOK, c.end == State_Rtmp_Send) << c.during;
     }
     link_.on_connect = nullptr;
 }
