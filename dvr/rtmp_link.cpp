@@ -1,9 +1,15 @@
 #include "rtmp_link.h"
 
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -15,6 +21,7 @@
 namespace {
 
 constexpr uint32_t RTMP_CHUNK_OUT = 4096;  // bytes of a message per chunk we send
+constexpr int RTMP_SEND_TIMEOUT_S = 5;     // bounds the TCP connect and every send
 
 class LibTransport : public RtmpTransport {
 public:
@@ -32,15 +39,14 @@ public:
         }
         fprintf(stderr, "Connecting to %s\n", url_.c_str());
         RTMP_EnableWrite(r_);
-        if (!RTMP_Connect(r_, nullptr)) {
+        if (!connect_bounded()) {
+            RTMP_Close(r_);
             free_conn();
             return RtmpConnectFail;
         }
         // The library sets only a receive time-out: a stalled server must
         // not block a send for ever.
-        timeval tv{5, 0};
-        if (setsockopt(RTMP_Socket(r_), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) < 0)
-            RTMP_Log(RTMP_LOGERROR, "%s, Setting socket timeout to %ds failed!", __func__, 5);
+        set_send_timeout(RTMP_Socket(r_));
         if (!RTMP_ConnectStream(r_, 0)) {
             RTMP_Close(r_);
             free_conn();
@@ -75,6 +81,50 @@ public:
     }
 
 private:
+    static void set_send_timeout(int fd) {
+        timeval tv{RTMP_SEND_TIMEOUT_S, 0};
+        if (setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) < 0)
+            RTMP_Log(RTMP_LOGERROR, "%s, Setting socket timeout to %ds failed!", __func__, RTMP_SEND_TIMEOUT_S);
+    }
+    // The library's own connect blocks until the kernel gives up, minutes
+    // against a host that drops the attempt. Here the socket gets its send
+    // time-out before connecting, which bounds the TCP connect too; the
+    // library then does the RTMP part on it. A proxied URL keeps the
+    // library's path.
+    bool connect_bounded() {
+        if (r_->Link.socksport) return RTMP_Connect(r_, nullptr);
+        std::string host(r_->Link.hostname.av_val ? r_->Link.hostname.av_val : "", (size_t)r_->Link.hostname.av_len);
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo *ai = nullptr;
+        if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &ai) != 0 || !ai) {
+            RTMP_Log(RTMP_LOGERROR, "Problem accessing the DNS. (addr: %s)", host.c_str());
+            return false;
+        }
+        sockaddr_in sa;
+        memcpy(&sa, ai->ai_addr, sizeof sa);
+        freeaddrinfo(ai);
+        sa.sin_port = htons(r_->Link.port ? r_->Link.port : 1935);
+        int fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (fd < 0) return false;
+        set_send_timeout(fd);
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) < 0) {
+            RTMP_Log(RTMP_LOGERROR, "%s, failed to connect socket. %d (%s)", __func__, errno, strerror(errno));
+            ::close(fd);
+            return false;
+        }
+        timeval rcv{r_->Link.timeout, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &rcv, sizeof rcv);
+        int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        r_->m_sb.sb_socket = fd;
+        r_->m_sb.sb_timedout = 0;
+        r_->m_pausing = 0;
+        r_->m_fDuration = 0.0;
+        r_->m_bSendCounter = 1;
+        return RTMP_Connect1(r_, nullptr) != 0;
+    }
     // The library writes every chunk with its own send: with its default of
     // 128 bytes a second of live video took thousands of them.
     void set_chunk_size() {

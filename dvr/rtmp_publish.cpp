@@ -32,9 +32,17 @@ struct Pub {
     int iReConnectCnt = 0;
     int iRet = 0;
     uint8_t ucConnectcheck = 0;
-    double videoClock = 0, videoGap = 0;
-    double audioClock = 0, audioGap = 0;
+    // Tag time stamps are capture times relative to the connection's first
+    // picture: they keep pace with the frames actually sent, at any frame
+    // rate and across frames the list dropped.
+    bool haveBase = false;
+    uint64_t baseUs = 0;
+    uint32_t videoTs = 0, audioTs = 0;  // last sent, never to go back
 } g_pub;
+
+// Counts the host's requests to connect: one made while a connection is
+// being opened is served after it, with the destination it named.
+std::atomic<uint32_t> g_openRequests{0};
 
 RtmpTransport *link() { return g_link ? g_link : RtmpLibTransport(); }
 
@@ -60,7 +68,10 @@ void RtmpUrlSetDirs(const char *relDir, const char *absDir) {
     g_absDir = absDir ? absDir : RTMP_URL_DIR;
 }
 
-void RtmpOpenState(void) { emRtmpState = State_Rtmp_Connect; }
+void RtmpOpenState(void) {
+    g_openRequests++;
+    emRtmpState = State_Rtmp_Connect;
+}
 
 void RtmpCloseState(void) {
     if (u8RtmpConnectOK) emRtmpState = State_Rtmp_Close;
@@ -120,15 +131,18 @@ int RTMP264_Connect(const char *url) { return link()->connect(url); }
 
 int Rtmp264_Open(void) {
     int ret = RtmpWriteNFail;
-    char url[sizeof g_stUrl.rtmp_url];
-    memcpy(url, g_stUrl.rtmp_url, sizeof url);
-    url[sizeof url - 1] = 0;
+    const uint32_t request = g_openRequests;
     for (int i = 0; i < 2; ++i) {
+        char url[sizeof g_stUrl.rtmp_url];
+        memcpy(url, g_stUrl.rtmp_url, sizeof url);
+        url[sizeof url - 1] = 0;
         ret = RTMP264_Connect(url);
         printf("RTMP264_Connect %d %d\n", ret, i);
         if (ret == 0) return 0;
         UartSendErrorCode((uint32_t)ret);
-        if (!UserSetGet(UsrBits::RtmpOnOff)) return ret;
+        // Switched off, or asked again (perhaps elsewhere) meanwhile: the
+        // caller serves the newer request.
+        if (!UserSetGet(UsrBits::RtmpOnOff) || g_openRequests != request) return ret;
     }
     return RtmpWriteNFail;
 }
@@ -194,7 +208,17 @@ int SendH264Packet(uint8_t *data, uint32_t size, int bIsKeyFrame, uint32_t times
     return SendPacket(9, b, size + 9, timestamp);
 }
 
-int RTMP264_Send(uint8_t *data, uint32_t size, int bIsKeyFrame) {
+// Milliseconds of capture time since the connection's first picture; a
+// stamp that would go back repeats the last one.
+static uint32_t tag_time(uint64_t stamp, uint32_t *last) {
+    if (stamp > g_pub.baseUs) {
+        uint64_t ms = (stamp - g_pub.baseUs) / 1000;
+        if (ms > *last) *last = (uint32_t)ms;
+    }
+    return *last;
+}
+
+int RTMP264_Send(uint8_t *data, uint32_t size, int bIsKeyFrame, uint64_t stamp) {
     if (u8RtmpStart) {
         u8RtmpStart = 0;
         ST_SPS_PPS sp;
@@ -203,23 +227,13 @@ int RTMP264_Send(uint8_t *data, uint32_t size, int bIsKeyFrame) {
         memset(&info, 0, sizeof info);
         h264_parse_sps(sp.sps, sp.spsLen, &info);
         printf("width = %d  height = %d fps = %d \n", info.width, info.height, info.fps);
-        uint32_t fps = info.fps ? info.fps : 25;
-        g_pub.videoClock = 0;
-        switch (fps) {
-        case 24: g_pub.videoGap = 41.6667; break;
-        case 25: g_pub.videoGap = 40; break;
-        case 30: g_pub.videoGap = 33.3333; break;
-        case 50: g_pub.videoGap = 20; break;
-        case 60: g_pub.videoGap = 16.6667; break;
-        default: break;
-        }
-        printf("tick_gap video = %lf\n", g_pub.videoGap);
         printf("bIsKeyFrame = %d \n", bIsKeyFrame);
+        g_pub.haveBase = true;
+        g_pub.baseUs = stamp;
+        g_pub.videoTs = g_pub.audioTs = 0;
     }
     if (size < 4) return 0;
-    int ret = SendH264Packet(data + 4, size - 4, bIsKeyFrame, (uint32_t)g_pub.videoClock);
-    g_pub.videoClock += g_pub.videoGap;
-    return ret;
+    return SendH264Packet(data + 4, size - 4, bIsKeyFrame, tag_time(stamp, &g_pub.videoTs));
 }
 
 int SendAacSequenceHderPacket0(uint8_t *config, uint32_t len, double timestamp) {
@@ -239,18 +253,16 @@ int SendAacRawPacket(uint8_t *data, int len, double timestamp) {
     return SendPacket(8, b, (uint32_t)len + 2, (uint32_t)timestamp);
 }
 
-int RTMP_AAC_Send(uint8_t *data, int len) {
+int RTMP_AAC_Send(uint8_t *data, int len, uint64_t stamp) {
+    // Audio captured before the connection's first picture has no place
+    // on its time line.
+    if (!g_pub.haveBase || stamp < g_pub.baseUs) return 1;
     if (u8RtmpAudioStart) {
         u8RtmpAudioStart = 0;
-        g_pub.audioClock = 0;
-        g_pub.audioGap = 21.3333;  // 1024 samples at 48 kHz
-        printf("tick_gap audio = %lf\n", g_pub.audioGap);
         uint8_t cfg[2] = {kAacConfig[0], kAacConfig[1]};
         SendAacSequenceHderPacket0(cfg, 2, 0);
     }
-    int ret = SendAacRawPacket(data, len, g_pub.audioClock);
-    g_pub.audioClock += g_pub.audioGap;
-    return ret;
+    return SendAacRawPacket(data, len, tag_time(stamp, &g_pub.audioTs));
 }
 
 void RtmpStep(rtp_s *list, int wait_ms) {
@@ -263,25 +275,34 @@ void RtmpStep(rtp_s *list, int wait_ms) {
     case State_Rtmp_Idle:
         break;
     case State_Rtmp_Connect: {
+        // Also when asked to connect while sending: a new connection starts
+        // with the sequence headers and a key frame.
+        g_pub.inSend = 0;
+        g_pub.started = 0;
+        g_pub.haveBase = false;
         u8RtmpStart = 1;
         u8RtmpAudioStart = 1;
         u8RtmpConnectFlag = 1;
-        int r = Rtmp264_Open();
-        if (r != 0) {
-            UserSetPut(UsrBits::RtmpOnOff, 0);
-            u8RtmpConnectOK = 0;
-            emRtmpState = State_Rtmp_Idle;
-        } else if (UserSetGet(UsrBits::RtmpOnOff)) {
+        const uint32_t request = g_openRequests;
+        int r = UserSetGet(UsrBits::RtmpOnOff) ? Rtmp264_Open() : RtmpWriteNFail;
+        const bool on = UserSetGet(UsrBits::RtmpOnOff);
+        if (r == 0 && on && g_openRequests == request) {
             // Nothing sent yet on this connection: the status follows its first send.
             g_pub.iRet = 0;
             u8RtmpConnectOK = 1;
             emRtmpState = State_Rtmp_Send;
         } else {
+            if (r == 0) RTMP264_Close();
             u8RtmpConnectOK = 0;
-            RTMP264_Close();
+            // Failed while nobody asked again: publishing goes off.
+            if (r != 0 && on && g_openRequests == request) UserSetPut(UsrBits::RtmpOnOff, 0);
             emRtmpState = State_Rtmp_Idle;
         }
         u8RtmpConnectFlag = 0;
+        // The host asked again while this one was connecting (perhaps
+        // elsewhere): serve that request next, also one that came in while
+        // the state above was being stored.
+        if (g_openRequests != request && UserSetGet(UsrBits::RtmpOnOff)) emRtmpState = State_Rtmp_Connect;
         break;
     }
     case State_Rtmp_Send:
@@ -308,9 +329,9 @@ void RtmpStep(rtp_s *list, int wait_ms) {
     }
     if (f->i_type == FRAME_TYPE_VIDEO) {
         if (f->i_flag && g_pub.inSend) g_pub.started = 1;
-        if (g_pub.started) g_pub.iRet = RTMP264_Send(f->p_frame, f->i_frame_size, f->i_flag);
+        if (g_pub.started) g_pub.iRet = RTMP264_Send(f->p_frame, f->i_frame_size, f->i_flag, f->i_time_stamp);
     } else if (f->i_type == FRAME_TYPE_AUDIO) {
-        if (g_pub.started) g_pub.iRet = RTMP_AAC_Send(f->p_frame, (int)f->i_frame_size);
+        if (g_pub.started) g_pub.iRet = RTMP_AAC_Send(f->p_frame, (int)f->i_frame_size, f->i_time_stamp);
     }
     free_frame(&f);
 

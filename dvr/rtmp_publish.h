@@ -58,11 +58,12 @@ void RtmpUrlSetDirs(const char *relDir, const char *absDir);
 int RTMP264_Connect(const char *url);
 int Rtmp264_Open(void);
 void RTMP264_Close(void);
-int RTMP264_Send(uint8_t *data, uint32_t size, int bIsKeyFrame);
+// stamp: the frame's capture time stamp (board clock, us).
+int RTMP264_Send(uint8_t *data, uint32_t size, int bIsKeyFrame, uint64_t stamp);
 int SendH264Packet(uint8_t *data, uint32_t size, int bIsKeyFrame, uint32_t timestamp);
 int SendVideoSpsPps(uint8_t *pps, int pps_len, uint8_t *sps, int sps_len, uint32_t timestamp);
 int SendPacket(uint32_t type, uint8_t *data, uint32_t size, uint32_t timestamp);
-int RTMP_AAC_Send(uint8_t *data, int len);
+int RTMP_AAC_Send(uint8_t *data, int len, uint64_t stamp);
 int SendAacSequenceHderPacket0(uint8_t *config, uint32_t len, double timestamp);
 int SendAacRawPacket(uint8_t *data, int len, double timestamp);
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +35,8 @@ public:
     int connect(const char *url) override {
         ++connects;
         last_url = url;
+        urls.push_back(url);
+        if (on_connect) on_connect(connects);
         int r = connect_results.empty() ? 0 : connect_results.front();
         if (!connect_results.empty()) connect_results.erase(connect_results.begin());
         up = r == 0;
@@ -53,6 +56,8 @@ public:
         up = false;
     }
     std::string last_url;
+    std::vector<std::string> urls;
+    std::function<void(int)> on_connect;  // called with the attempt number from 1
 };
 
 // A 1920x1080 SPS of the board's encoder at 30 fps (VUI tick 1, time scale
@@ -80,19 +85,22 @@ protected:
         close(uart_[0]);
         close(uart_[1]);
     }
-    // Frame data as the stream thread stores it: 4-byte length, then the NAL unit.
-    void video(bool key, size_t payload = 20) {
+    // Frame data as the stream thread stores it: 4-byte length, then the NAL
+    // unit. Capture stamps follow 30 fps and 1024-sample AAC frames unless given.
+    void video(bool key, size_t payload = 20, uint64_t stamp = UINT64_MAX) {
+        if (stamp == UINT64_MAX) stamp = vstamp_ += 33333;
         std::vector<uint8_t> d(4 + payload, 0x41);
         d[0] = (uint8_t)(payload >> 24);
         d[1] = (uint8_t)(payload >> 16);
         d[2] = (uint8_t)(payload >> 8);
         d[3] = (uint8_t)payload;
         d[4] = key ? 0x65 : 0x41;
-        add_frame(&list_, d.data(), (uint32_t)d.size(), FRAME_TYPE_VIDEO, 0, key ? 1 : 0);
+        add_frame(&list_, d.data(), (uint32_t)d.size(), FRAME_TYPE_VIDEO, stamp, key ? 1 : 0);
     }
-    void audio(size_t n = 10) {
+    void audio(size_t n = 10, uint64_t stamp = UINT64_MAX) {
+        if (stamp == UINT64_MAX) stamp = astamp_ += 21333;
         std::vector<uint8_t> d(n, 0x21);
-        add_frame(&list_, d.data(), (uint32_t)d.size(), FRAME_TYPE_AUDIO, 0, 0);
+        add_frame(&list_, d.data(), (uint32_t)d.size(), FRAME_TYPE_AUDIO, stamp, 0);
     }
     void drain() {
         for (int i = 0; i < 50 && list_.i_buf_num.load() > 0; ++i) RtmpStep(&list_, 0);
@@ -124,6 +132,7 @@ protected:
     FakeLink link_;
     rtp_s list_;
     int uart_[2];
+    uint64_t vstamp_ = 0, astamp_ = 0;
 };
 
 TEST_F(Rtmp, KeyFrameGoesWithSequenceHeaderAndDropsWhatCameBefore) {
@@ -151,26 +160,49 @@ TEST_F(Rtmp, KeyFrameGoesWithSequenceHeaderAndDropsWhatCameBefore) {
     EXPECT_EQ(link_.sent[2].body[0], 0x27);
 }
 
-TEST_F(Rtmp, VideoAndAudioClocksFollowNominalDurations) {
-    connect();
-    video(true);
-    for (int i = 0; i < 4; ++i) video(false);
-    for (int i = 0; i < 4; ++i) audio();
-    drain();
+// Frames in list order: K key picture, V other picture, A audio; capture
+// stamps in microseconds.
+struct ClockCase {
+    const char *name;
+    std::vector<std::pair<char, uint64_t>> frames;
     std::vector<uint32_t> vts, ats;
-    std::vector<uint8_t> aseq;
-    for (auto &s : link_.sent) {
-        if (s.type == 9 && s.header == 0) vts.push_back(s.ts);
-        if (s.type == 8) {
-            if (s.body[1] == 0x00)
-                aseq = s.body;
-            else
-                ats.push_back(s.ts);
+};
+
+TEST_F(Rtmp, TagTimesFollowCaptureTimeFromTheFirstPicture) {
+    const ClockCase cases[] = {
+        {"30 fps", {{'K', 0}, {'A', 0}, {'V', 33333}, {'A', 21333}, {'V', 66666}, {'A', 42666}, {'V', 99999},
+                    {'A', 63999}, {'V', 133332}},
+         {0, 33, 66, 99, 133}, {0, 21, 42, 63}},
+        {"30 then 50 fps", {{'K', 0}, {'V', 33333}, {'A', 21333}, {'V', 66666}, {'K', 86666}, {'A', 63999},
+                            {'V', 106666}, {'A', 85332}, {'V', 126666}},
+         {0, 33, 66, 86, 106, 126}, {21, 63, 85}},
+        {"list dropped video to a key picture and audio", {{'K', 0}, {'A', 0}, {'V', 33333}, {'A', 21333},
+                                                           {'K', 1000000}, {'A', 1002666}, {'V', 1033333}},
+         {0, 33, 1000, 1033}, {0, 21, 1002}},
+        {"audio captured before the first picture", {{'K', 50000}, {'A', 42666}, {'A', 64000}, {'V', 83333}},
+         {0, 33}, {14}},
+    };
+    for (const ClockCase &c : cases) {
+        RtmpResetForTest();
+        link_.sent.clear();
+        connect();
+        for (auto [kind, stamp] : c.frames) kind == 'A' ? audio(10, stamp) : video(kind == 'K', 20, stamp);
+        drain();
+        std::vector<uint32_t> vts, ats;
+        std::vector<uint8_t> aseq;
+        for (auto &s : link_.sent) {
+            if (s.type == 9 && s.header == 0) vts.push_back(s.ts);
+            if (s.type == 8) {
+                if (s.body[1] == 0x00)
+                    aseq = s.body;
+                else
+                    ats.push_back(s.ts);
+            }
         }
+        EXPECT_EQ(vts, c.vts) << c.name;
+        EXPECT_EQ(ats, c.ats) << c.name;
+        EXPECT_EQ(aseq, (std::vector<uint8_t>{0xAF, 0x00, 0x11, 0x90})) << c.name;
     }
-    EXPECT_EQ(vts, (std::vector<uint32_t>{0, 33, 66, 99, 133}));
-    EXPECT_EQ(aseq, (std::vector<uint8_t>{0xAF, 0x00, 0x11, 0x90}));
-    EXPECT_EQ(ats, (std::vector<uint32_t>{0, 21, 42, 63}));
 }
 
 TEST_F(Rtmp, FailedFirstAttemptThenSuccessPublishesAfterOneReport) {
@@ -192,13 +224,79 @@ TEST_F(Rtmp, FailedFirstAttemptThenSuccessPublishesAfterOneReport) {
     EXPECT_EQ(status_up, 1);
 }
 
-TEST_F(Rtmp, TwoFailedAttemptsSwitchPublishingOff) {
-    link_.connect_results = {RtmpConnectFail, RtmpConnectStreamFail};
-    RtmpOpenState();
-    RtmpStep(&list_, 0);
-    EXPECT_EQ(emRtmpState, State_Rtmp_Idle);
-    EXPECT_EQ(UserSetGet(UsrBits::RtmpOnOff), 0);
-    EXPECT_EQ(u8RtmpConnectOK, 0);
+TEST_F(Rtmp, TwoFailedAttemptsSwitchPublishingOffUnlessTheHostAskedAgain) {
+    const char *old_url = "rtmp://10.0.0.1/live/test", *new_url = "rtmp://10.0.0.2/live/new";
+    // The host names another destination and switches on during attempt
+    // `during` (0: never); the attempts that follow use it.
+    const struct {
+        int during;
+        std::vector<int> results;
+        std::vector<std::string> urls;
+        EM_RTMP_STATE end;
+    } cases[] = {
+        {0, {RtmpConnectFail, RtmpConnectStreamFail}, {old_url, old_url}, State_Rtmp_Idle},
+        {1, {RtmpConnectFail, 0}, {old_url, new_url}, State_Rtmp_Send},
+        {2, {RtmpConnectFail, RtmpConnectFail, 0}, {old_url, old_url, new_url}, State_Rtmp_Send},
+    };
+    for (const auto &c : cases) {
+        RtmpResetForTest();
+        UserSetPut(UsrBits::RtmpOnOff, 1);
+        link_.urls.clear();
+        snprintf(g_stUrl.rtmp_url, sizeof g_stUrl.rtmp_url, "%s", old_url);
+        link_.connect_results = c.results;
+        link_.on_connect = [&](int n) {
+            if (n != c.during) return;
+            snprintf(g_stUrl.rtmp_url, sizeof g_stUrl.rtmp_url, "%s", new_url);
+            UserSetPut(UsrBits::RtmpOnOff, 1);
+            RtmpOpenState();
+        };
+        link_.connects = 0;
+        RtmpOpenState();
+        for (int i = 0; i < 3 && emRtmpState == State_Rtmp_Connect; ++i) RtmpStep(&list_, 0);
+        EXPECT_EQ(link_.urls, c.urls) << c.during;
+        EXPECT_EQ(emRtmpState, c.end) << c.during;
+        EXPECT_EQ(UserSetGet(UsrBits::RtmpOnOff), c.end == State_Rtmp_Send) << c.during;
+        EXPECT_EQ(u8RtmpConnectOK, c.end == State_Rtmp_Send) << c.during;
+    }
+    link_.on_connect = nullptr;
+}
+
+TEST_F(Rtmp, AnotherDestinationWhilePublishingStartsAtAKeyFrameOrStaysOff) {
+    for (bool fails : {false, true}) {
+        RtmpResetForTest();
+        UserSetPut(UsrBits::RtmpOnOff, 1);
+        link_.connects = 0;
+        connect();
+        video(true);
+        video(false);
+        drain();
+        host_frames();
+        link_.sent.clear();
+        snprintf(g_stUrl.rtmp_url, sizeof g_stUrl.rtmp_url, "rtmp://10.0.0.2/live/other");
+        if (fails) link_.connect_results = {RtmpConnectFail, RtmpConnectFail};
+        RtmpOpenState();  // command 102 "on", another destination
+        video(false);
+        audio(10, vstamp_);
+        video(true);
+        audio(10, vstamp_ + 1000);
+        video(false);
+        drain();
+        EXPECT_EQ(link_.last_url, "rtmp://10.0.0.2/live/other");
+        EXPECT_EQ(link_.connects, fails ? 3 : 2) << "no attempt after publishing went off";
+        int errors26 = 0;
+        for (auto &f : host_frames()) errors26 += f.first == 0xEE && f.second[0] == RtmpWriteNFail;
+        EXPECT_EQ(errors26, 0) << fails;
+        if (fails) {
+            EXPECT_EQ(UserSetGet(UsrBits::RtmpOnOff), 0);
+            EXPECT_TRUE(link_.sent.empty());
+            continue;
+        }
+        ASSERT_EQ(link_.sent.size(), 5u);
+        EXPECT_EQ(link_.sent[0].header, 1);  // AVC sequence header
+        EXPECT_EQ(link_.sent[1].body[0], 0x17);
+        EXPECT_EQ(link_.sent[1].ts, 0u);
+        EXPECT_EQ(link_.sent[2].body[1], 0x00);  // then the AAC sequence header
+    }
 }
 
 TEST_F(Rtmp, FailedSendReportsAndReconnectsClosingTheOldConnectionFirst) {
