@@ -44,7 +44,10 @@ uint64_t capture_time(AacEncoder *e, int64_t pts) {
     if (e->nspans == 0) return 0;
     int i = e->nspans - 1;
     while (i > 0 && e->spans[i].pts > pts) i--;
-    int64_t us = (int64_t)e->spans[i].us + samples_to_us(pts - e->spans[i].pts, e->ctx->sample_rate);
+    // Unsigned: board clocks may use the whole 64 bits.
+    int64_t off = samples_to_us(pts - e->spans[i].pts, e->ctx->sample_rate);
+    uint64_t base = e->spans[i].us;
+    uint64_t us = off >= 0 ? base + (uint64_t)off : base > (uint64_t)-off ? base - (uint64_t)-off : 0;
     // Frames wholly before this unit are done with.
     int done = 0;
     while (done + 1 < e->nspans && e->spans[done + 1].pts <= pts) done++;
@@ -52,7 +55,7 @@ uint64_t capture_time(AacEncoder *e, int64_t pts) {
         memmove(e->spans, e->spans + done, sizeof(AacSpan) * (size_t)(e->nspans - done));
         e->nspans -= done;
     }
-    return us > 0 ? (uint64_t)us : 0;
+    return us;
 }
 
 }  // namespace
@@ -127,8 +130,10 @@ int aac_encoder_encode(AacEncoder *enc, const int16_t *pcm, int samples, uint64_
     if ((size_t)n > out_cap) n = -1;
     else memcpy(out, enc->pkt->data, (size_t)n);
     // The unit's pts is where its decoded samples start on the encoder's time
-    // line: the encoder's delay is already taken off.
-    uint64_t us = capture_time(enc, enc->pkt->pts);
+    // line: the encoder's delay is already taken off. Without one, the oldest
+    // frame still held is the best guess.
+    int64_t pts = enc->pkt->pts != AV_NOPTS_VALUE ? enc->pkt->pts : enc->spans[0].pts;
+    uint64_t us = capture_time(enc, pts);
     if (unit_us) *unit_us = us;
     av_packet_unref(enc->pkt);
     return n;
