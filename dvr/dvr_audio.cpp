@@ -161,10 +161,13 @@ int AacEncodePacket(const uint8_t *pucPacket) {
     const int half_samples = AAC_PCM_BYTES / 2 / (AAC_CHANNELS * 2);
     int appended = 0;
     for (int half = 0; half < 2; half++) {
-        // Each half carries its own time: 1024 samples after the first.
-        uint64_t stamp = ts + ((uint64_t)half * half_samples * 1000000ull + AAC_SAMPLE_RATE / 2) / AAC_SAMPLE_RATE;
+        // Each half is captured 1024 samples after the one before.
+        uint64_t captured = ts + ((uint64_t)half * half_samples * 1000000ull + AAC_SAMPLE_RATE / 2) / AAC_SAMPLE_RATE;
         const int16_t *pcm = reinterpret_cast<const int16_t *>(pucPacket + half * (AAC_PCM_BYTES / 2));
-        int n = aac_encoder_encode(g_aac, pcm, half_samples, out, sizeof out);
+        // The frame that comes out carries older samples than this half: it
+        // is stamped with their capture time.
+        uint64_t stamp = 0;
+        int n = aac_encoder_encode(g_aac, pcm, half_samples, captured, out, sizeof out, &stamp);
         if (n <= 0) continue;  // priming, or an error: nothing to append
         add_frame(&audio_list[0], out, (uint32_t)n, FRAME_TYPE_AUDIO, stamp, 2);
         add_frame(&input_list[1], out, (uint32_t)n, FRAME_TYPE_AUDIO, stamp, 2);

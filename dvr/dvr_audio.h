@@ -51,6 +51,8 @@ void *FdkAAC_Encode(void *p);
 // most 8192 bytes, zero-filled behind; the time stamp at byte 8192).
 void AacBuildPacket(const MI_AUDIO_Frame_t *pstFrame, uint8_t *pucPacket);
 // Encode one packet as two 1024-sample halves and append each AAC frame to
-// the record audio list and the stream list; the second half is stamped 1024
-// samples after the first. Returns the AAC frames appended.
+// the record audio list and the stream list, stamped with the capture time of
+// the samples it decodes to (the encoder emits a frame behind its input; the
+// second half is captured 1024 samples after the first). Returns the AAC
+// frames appended.
 int AacEncodePacket(const uint8_t *pucPacket);

@@ -56,7 +56,7 @@ void BM_RecorderEncoder(benchmark::State &state) {
     for (auto _ : state) {
         double c0 = cpu_seconds(RUSAGE_SELF);
         for (size_t off = 0; off + 2048 <= in.size(); off += 2048) {
-            int n = aac_encoder_encode(enc, in.data() + off, 1024, out.data(), out.size());
+            int n = aac_encoder_encode(enc, in.data() + off, 1024, off / 2 * 1000000 / 48000, out.data(), out.size(), nullptr);
             if (n > 0) bytes += (size_t)n;
         }
         cpu += cpu_seconds(RUSAGE_SELF) - c0;
