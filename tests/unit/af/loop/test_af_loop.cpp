@@ -137,8 +137,12 @@ TEST_F(AfLoop, StatisticsPairWithTheirPictureAfterASkippedFrame) {
     ASSERT_EQ(1, vb::capture::step(1));
     const auto *h = (const cam_af_handle_t *)Cus3A_PrivData(0, 0)->tCusAfInfo.hAf;
     ASSERT_NE(nullptr, h);
+    const uint16_t paired = h->u16HistPos[1];
+    // A request through the device lock: the 3A thread frees the handle at
+    // teardown only after this read.
+    attr(QV_OP_TYP_MANUAL, 450, QV_AF_ALGO_CONTINUOUS);
     EXPECT_EQ(450u, vb::capture::applied(0, 0).lens_pos);
-    EXPECT_EQ(vb::capture::applied(0, 0).lens_pos, h->u16HistPos[1]);
+    EXPECT_EQ(vb::capture::applied(0, 0).lens_pos, paired);
 }
 
 }  // namespace
