@@ -71,6 +71,11 @@ struct Local {
     frame_t *pendFrame = nullptr;
     std::vector<uint8_t> pend;
     int pendKey = 0;
+    rtp_s *videoList = nullptr;
+    // The last picture gathered, written or lost: a slice of it that comes
+    // later must not start or join another sample.
+    bool haveDone = false;
+    uint64_t doneStamp = 0;
     // Bounded waits of one track for the other.
     const frame_t *waitV = nullptr;
     uint64_t waitVSince = 0;
@@ -82,7 +87,8 @@ struct Local {
     bool replacing = false;
     // A sample of the open file could not be written (reported once).
     bool failed = false;
-    // g_onRequests when the muxer last began to open a file.
+    // g_onRequests served: counted when a file creation begins and again
+    // when it succeeds.
     unsigned onSeen = 0;
 } L;
 
@@ -120,6 +126,15 @@ void side_record(uint8_t type, uint8_t flag, uint32_t size, uint32_t index) {
 
 void close_file();
 
+void drop_pending() {
+    if (L.pendFrame) {
+        L.haveDone = true;
+        L.doneStamp = L.pendFrame->i_time_stamp;
+    }
+    free_frame(&L.pendFrame);
+    L.pend.clear();
+}
+
 // Recording stopped by the muxer itself: the status says so. A start that
 // came since the muxer began to open the file stands: it is carried out next,
 // or refused with its own error, never answered and then dropped.
@@ -144,9 +159,9 @@ void sample_failed() {
     ST_MP4_STATE &m = g_stMp4[0];
     printf("%s: sample not written\n", L.tmpName);
     // The picture being gathered belongs to the file that ends here, on its
-    // time line: nothing of it goes into the next.
-    free_frame(&L.pendFrame);
-    L.pend.clear();
+    // time line: nothing of it goes into the next, slices still to come
+    // included.
+    drop_pending();
     const bool stop = L.replacing;
     if (!stop) UartSendRecErrorCode(FileWriteFail);
     L.failed = true;
@@ -168,9 +183,9 @@ void sample_failed() {
 void write_pending() {
     frame_t *f = L.pendFrame;
     if (!f) return;
-    L.pendFrame = nullptr;
     ST_MP4_STATE &m = g_stMp4[0];
-    if (m.Mp4FileSave) {
+    // A picture that lost a slice in the list is lost whole.
+    if (m.Mp4FileSave && !rtp_picture_lost(L.videoList, f->i_time_stamp)) {
         const bool one = L.pend.empty();
         const uint8_t *data = one ? f->p_frame : L.pend.data();
         const uint32_t size = one ? f->i_frame_size : (uint32_t)L.pend.size();
@@ -186,8 +201,7 @@ void write_pending() {
             sample_failed();
         }
     }
-    free_frame(&f);
-    L.pend.clear();
+    drop_pending();
 }
 
 void write_audio(const frame_t *a) {
@@ -380,8 +394,19 @@ void open_file(Mp4MuxerCtx *ctx) {
     L.rebase = false;
     L.lastVideoPts = -1;
     L.nextAudioPts = -1;
-    // A pause that came meanwhile keeps the file open and waits.
-    if (transition(State_Mp4_OpenFile, State_Mp4_WriteFile, [] { UserSetPut(UsrBits::RecStatus, 1); })) {
+    // The file serves every start so far, also one that came during its
+    // creation; a pause that came meanwhile keeps it open and waits.
+    bool write = false;
+    {
+        std::lock_guard<std::mutex> g(g_stateLock);
+        L.onSeen = g_onRequests;
+        if (g_Mp4State.load() == State_Mp4_OpenFile) {
+            UserSetPut(UsrBits::RecStatus, 1);
+            g_Mp4State = State_Mp4_WriteFile;
+            write = true;
+        }
+    }
+    if (write) {
         printf("g_Mp4State = State_Mp4_WriteFile ");
         L.writeEnable = 1;
     }
@@ -468,7 +493,11 @@ bool audio_first(Mp4MuxerCtx *ctx, const frame_t *v, const frame_t *a) {
 // Returns true when a frame was consumed or the state moved.
 bool video_step(Mp4MuxerCtx *ctx, frame_t *v, frame_t *a) {
     ST_MP4_STATE &m = g_stMp4[0];
-    if (v->i_type != FRAME_TYPE_VIDEO) {
+    // A slice of a picture already written or lost, or of one the list lost
+    // while this slice waited at its head, is part of no sample.
+    if (v->i_type != FRAME_TYPE_VIDEO ||
+        (L.haveDone && v->i_time_stamp == L.doneStamp) ||
+        rtp_picture_lost(ctx->video, v->i_time_stamp)) {
         drop_head(ctx->video);
         return true;
     }
@@ -633,6 +662,7 @@ void Mp4RequestPause(int pause) {
 }
 
 void Mp4MuxerStep(Mp4MuxerCtx *ctx, int wait_ms) {
+    L.videoList = ctx->video;
     state_step(ctx);
     ST_MP4_STATE &m = g_stMp4[0];
     if (m.Mp4FileSave && UserSetGet(UsrBits::SdCardStatus) != 2) {

@@ -51,6 +51,10 @@ int rtp_init(rtp_s* p_rtp) {
     p_rtp->i_drop_stamp = 0;
     p_rtp->b_queued_video = false;
     p_rtp->i_queued_stamp = 0;
+    p_rtp->b_taken_video = false;
+    p_rtp->i_taken_stamp = 0;
+    p_rtp->b_lost_held = false;
+    p_rtp->i_lost_held_stamp = 0;
     p_rtp->i_dropped = 0;
     p_rtp->p_frame_buf = nullptr;
     p_rtp->p_frame_header = nullptr;
@@ -80,11 +84,15 @@ frame_t* new_frame(const void* p_frame_data, uint32_t i_size, int32_t i_type, ui
 namespace {
 
 // Takes the queued slices of the picture at `stamp` back out of the list,
-// all but the oldest frame, which the consumer may be looking at (a full
-// list is never down to the slices of its newest picture; one that had no
-// memory for a slice may be, and that slice stays, as do those the consumer
-// has taken). Under the mutex.
+// all but the oldest frame, which the consumer may be looking at. That one,
+// and slices the consumer has taken, are marked lost for it. Under the mutex.
 void unqueue_picture(rtp_s* p_rtp, uint64_t stamp) {
+    const frame_t* head = p_rtp->p_frame_header;
+    if ((head && head->i_type == FRAME_TYPE_VIDEO && head->i_time_stamp == stamp) ||
+        (p_rtp->b_taken_video && p_rtp->i_taken_stamp == stamp)) {
+        p_rtp->b_lost_held = true;
+        p_rtp->i_lost_held_stamp = stamp;
+    }
     frame_t* prev = p_rtp->p_frame_header;
     while (frame_t* f = prev ? prev->p_next : nullptr) {
         if (f->i_type != FRAME_TYPE_VIDEO || f->i_time_stamp != stamp) {
@@ -176,7 +184,19 @@ frame_t* rtp_unlink_head(rtp_s* p_rtp) {
     if (!p_rtp->p_frame_header) p_rtp->p_frame_buf = nullptr;
     f->p_next = nullptr;
     p_rtp->i_buf_num.fetch_sub(1, std::memory_order_relaxed);
+    if (f->i_type == FRAME_TYPE_VIDEO) {
+        p_rtp->b_taken_video = true;
+        p_rtp->i_taken_stamp = f->i_time_stamp;
+    }
     return f;
+}
+
+bool rtp_picture_lost(rtp_s* p_rtp, uint64_t stamp) {
+    if (!p_rtp) return false;
+    pthread_mutex_lock(&p_rtp->mutex);
+    const bool lost = p_rtp->b_lost_held && p_rtp->i_lost_held_stamp == stamp;
+    pthread_mutex_unlock(&p_rtp->mutex);
+    return lost;
 }
 
 frame_t* rtp_take_frame(rtp_s* p_rtp) {

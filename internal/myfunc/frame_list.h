@@ -40,6 +40,14 @@ struct rtp_s {
     // Time stamp of the newest video frame queued (under mutex).
     bool b_queued_video = false;
     uint64_t i_queued_stamp = 0;
+    // Time stamp of the newest video frame the consumer took (under mutex).
+    bool b_taken_video = false;
+    uint64_t i_taken_stamp = 0;
+    // The newest picture that lost a slice while the consumer held some of
+    // it, or may be looking at it at the head: the consumer drops what it
+    // has of it (under mutex).
+    bool b_lost_held = false;
+    uint64_t i_lost_held_stamp = 0;
 };
 
 // Entry 0: record video list (encoder channel 0, muxer); entry 1: stream list
@@ -63,8 +71,9 @@ extern void* (*rtp_frame_alloc)(size_t);
 // up to the next key frame, which the frames in between refer to, and then
 // prints how many frames were lost. A
 // picture of several slices (frames with one time stamp) is kept whole or not
-// at all: when one of its slices is dropped, those already queued go too.
-// Returns 0.
+// at all: when one of its slices is dropped, those already queued go too,
+// and slices the consumer took or may be reading at the head are marked
+// lost for it (rtp_picture_lost). Returns 0.
 int add_frame(rtp_s* p_rtp, const void* p_frame, uint32_t i_size, int32_t i_type,
               uint64_t i_stamp, int32_t i_flag);
 // Release *pp_frame (header and data) and clear the pointer; 0.
@@ -74,6 +83,9 @@ int free_frame(frame_t** pp_frame);
 // Unlink the oldest frame and count it out; the caller holds p_rtp->mutex.
 // nullptr when the list is empty. Release the frame with free_frame.
 frame_t* rtp_unlink_head(rtp_s* p_rtp);
+// Whether the video picture at `stamp` lost a slice after the consumer took
+// some of it, or while one of its slices was the head: none of it may be used.
+bool rtp_picture_lost(rtp_s* p_rtp, uint64_t stamp);
 // Lock, unlink the oldest frame, unlock.
 frame_t* rtp_take_frame(rtp_s* p_rtp);
 // Block until the list holds a frame (at once if it does); 1, or 0 when

@@ -40,7 +40,8 @@ struct Frame {
     int key;
 };
 
-// 4 s of 320x240 H.264 at 30 fps (GOP 30, no B-frames), split as the encoder
+// 4 s of 320x240 H.264 at 30 fps (GOP 30, no B-frames, two slices a
+// picture, as an encoder may deliver them), split as the encoder
 // stream thread does, and 4 s of AAC-LC 48 kHz stereo raw frames.
 struct Media {
     std::vector<std::vector<Frame>> pictures;  // one entry per picture, its slices
@@ -94,7 +95,7 @@ const Media &media() {
         mkdir(dir.c_str(), 0755);
         // A constant rate, marked as such in the SPS, as the board's encoder does.
         sh("ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=30 -t 4 -c:v libx264 -preset ultrafast "
-           "-x264-params force-cfr=1 -bf 0 -g 30 -pix_fmt yuv420p -f h264 " + dir + "/v.h264");
+           "-x264-params force-cfr=1:slices=2 -bf 0 -g 30 -pix_fmt yuv420p -f h264 " + dir + "/v.h264");
         sh("ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=48000 -ac 2 -t 4 -c:a aac -b:a 128k "
            "-f adts " + dir + "/a.aac");
         split_h264(dir + "/v.h264", m);
@@ -254,6 +255,13 @@ protected:
         return "";
     }
     void stop() { Mp4RequestRecord(0); }
+    // Adds the slices of picture p from `first` up to `last` (exclusive).
+    void slices(size_t p, size_t first, size_t last) {
+        auto &pic = media().pictures[p];
+        for (size_t i = first; i < last && i < pic.size(); ++i)
+            add_frame(&video_, pic[i].data.data(), (uint32_t)pic[i].data.size(), FRAME_TYPE_VIDEO,
+                      1000000 + p * 1000000 / 30, pic[i].key);
+    }
     // An AAC frame just after picture p, with no picture behind it yet: it is
     // written while p is still being gathered.
     void audio_after(size_t p) {
@@ -280,9 +288,11 @@ std::map<std::string, std::string> probe(const std::string &file, const std::str
     return kv;
 }
 
-// What ffmpeg reports decoding the whole file (empty: it decodes cleanly).
+// What ffmpeg reports decoding the whole file (empty: it decodes cleanly),
+// errors it concealed included (reported below the error level).
 std::string decode_errors(const std::string &file) {
-    return sh("ffmpeg -v error -nostdin -i '" + file + "' -f null - 2>&1");
+    return sh("ffmpeg -loglevel level+info -nostdin -i '" + file +
+              "' -f null - 2>&1 | grep -E '\\[(error|fatal|panic)\\]|conceal' || true");
 }
 
 // The file holds `pictures` video samples, begins at a key frame and decodes
@@ -443,11 +453,17 @@ TEST_F(Mp4, RotationSplitsAtKeyFramesWithoutLosingFrames) {
     EXPECT_EQ(total, 90);
 }
 
+std::string g_hookDir;
+int g_startsDuringOpen = 0;
+char *start_during_open() {
+    if (g_startsDuringOpen-- > 0) Mp4RequestRecord(1);
+    return g_hookDir.data();
+}
+
 char *pause_and_fail() {
     Mp4RequestPause(1);
     return nullptr;
 }
-int g_startsDuringOpen = 0;
 char *start_and_fail() {
     if (g_startsDuringOpen-- > 0) Mp4RequestRecord(1);
     return nullptr;
@@ -503,20 +519,32 @@ TEST_F(Mp4, NoStoredParameterSetsRefusesInsteadOfDividingByZero) {
     EXPECT_TRUE(files(".mp4.tmp").empty());
 }
 
+// Also when recording is paused, and after a start that came while the file
+// was being created, which that file served.
 TEST_F(Mp4, LosingStorageClosesFileAndTellsHost) {
-    start();
-    feed(0, 40);
-    host_cmds();
-    UserSetPut(UsrBits::SdCardStatus, 0);
-    run(1);
-    EXPECT_EQ(g_Mp4State.load(), State_Mp4_Init);
-    EXPECT_EQ(UserSetGet(UsrBits::RecStatus), 0);
-    EXPECT_EQ(UserSetGet(UsrBits::SaveOnOff), 0);
-    auto cmds = host_cmds();
-    ASSERT_EQ(cmds.size(), 2u);
-    EXPECT_EQ(cmds[0], 0xE1);
-    EXPECT_EQ(cmds[1], 35);
-    EXPECT_EQ(files(".mp4").size(), 1u);
+    g_hookDir = g_dir;
+    for (bool startDuringOpen : {false, true}) {
+        for (bool paused : {false, true}) {
+            SCOPED_TRACE(std::string(startDuringOpen ? "start during the creation" : "") + (paused ? ", paused" : ""));
+            g_startsDuringOpen = startDuringOpen;
+            ctx_.storage_dir = start_during_open;
+            start();
+            ctx_.storage_dir = test_dir;
+            feed(0, 40);
+            if (paused) Mp4RequestPause(1);
+            host_cmds();
+            UserSetPut(UsrBits::SdCardStatus, 0);
+            run(3);
+            EXPECT_EQ(g_Mp4State.load(), State_Mp4_Init);
+            EXPECT_EQ(UserSetGet(UsrBits::RecStatus), 0);
+            EXPECT_EQ(UserSetGet(UsrBits::SaveOnOff), 0);
+            EXPECT_EQ(UserSetGet(UsrBits::SavePause), 0);
+            EXPECT_EQ(host_cmds(), (std::vector<uint8_t>{0xE1, 35}));
+            EXPECT_EQ(files(".mp4").size(), 1u);
+            UserSetPut(UsrBits::SdCardStatus, 2);
+            sh("rm -f " + g_dir + "/*");
+        }
+    }
 }
 
 TEST_F(Mp4, StartWhileOpenClosesTheFirstFileProperly) {
@@ -567,7 +595,6 @@ TEST_F(Mp4, VideoDoesNotWaitForAudioThatNeverComes) {
 
 // Host requests that arrive while the muxer is in the middle of a long step
 // (the flush after a close, the creation of a file) are not stored over.
-std::string g_hookDir;
 void start_during_flush() { Mp4RequestRecord(1); }
 char *pause_during_open() {
     Mp4RequestPause(1);
@@ -679,13 +706,64 @@ TEST_F(Mp4, FailedSampleEndsTheFileAndRecordingGoesOnInANewOne) {
     }
 }
 
+// A picture that loses a slice, in the muxer or in the list, reaches no file
+// in part: recording resumes at the next whole key picture.
+TEST_F(Mp4, APictureThatLosesASliceReachesNoFile) {
+    ASSERT_EQ(media().pictures[30].size(), 2u);
+    enum Where { SampleFails, ListHasNoMemoryWithMuxer, ListHasNoMemoryAtHead };
+    const struct {
+        Where where;
+        std::vector<int> files;
+    } rows[] = {
+        // A new file begins at 60, not with the second slice of 30.
+        {SampleFails, {30}},
+        // The file goes on from 60: 30 and the pictures after it are lost.
+        {ListHasNoMemoryWithMuxer, {60}},
+        {ListHasNoMemoryAtHead, {60}},
+    };
+    for (auto &r : rows) {
+        SCOPED_TRACE(r.where);
+        start();
+        feed(0, 30);
+        slices(30, 0, 1);
+        if (r.where != ListHasNoMemoryAtHead) run(8);
+        if (r.where == SampleFails) {
+            limit_file_size((rlim_t)size_of(files(".mp4.tmp")[0]));
+            audio_after(30);
+            limit_file_size(RLIM_INFINITY);
+        } else {
+            rtp_frame_alloc = [](size_t) -> void * { return nullptr; };
+        }
+        slices(30, 1, 2);
+        rtp_frame_alloc = malloc;
+        feed(31, 80);
+        host_cmds();
+        stop_at_80_expecting(r.files);
+        EXPECT_EQ(files(".mp4.tmp").size(), r.where == SampleFails ? 1u : 0u);
+        sh("rm -f " + g_dir + "/*");
+    }
+}
+
 // When the new file cannot take its first sample either, recording stops and
 // the status says so; the new file, holding nothing, is not left behind, and
 // the next recording begins with nothing of it.
 TEST_F(Mp4, NewFileThatTakesNoSampleEitherStopsRecording) {
-    for (bool audio : {false, true}) {
-        SCOPED_TRACE(audio ? "its first audio frame fails while its first picture is gathered" : "its picture fails");
+    g_hookDir = g_dir;
+    const struct {
+        bool audio, startDuringOpen;
+        const char *what;
+    } rows[] = {
+        {false, false, "its picture fails"},
+        {true, false, "its first audio frame fails while its first picture is gathered"},
+        {false, true, "a start came while it was created, which it served"},
+    };
+    for (auto &r : rows) {
+        const bool audio = r.audio;
+        SCOPED_TRACE(r.what);
+        g_startsDuringOpen = 0;
+        ctx_.storage_dir = start_during_open;
         start();
+        g_startsDuringOpen = r.startDuringOpen;
         feed(0, 45);
         host_cmds();
         limit_file_size(1024);  // room for a new file's header, not for a picture

@@ -283,15 +283,40 @@ TEST_F(FrameList, APictureIsQueuedWholeOrNotAtAll) {
     EXPECT_EQ(walk(), 392);
     take(392);
 
-    // No memory for the second slice, with room in the list: the same.
+    // No memory for the second slice, with room in the list: the same,
+    // also when the first is the head, or already with the consumer, which
+    // then learns that its picture is lost.
+    auto no_memory_for_second_slice = [&](uint64_t at) {
+        rtp_frame_alloc = [](size_t) -> void* { return nullptr; };
+        add_frame(&list, d, 2, FRAME_TYPE_VIDEO, at, 1);
+        rtp_frame_alloc = malloc;
+        add_frame(&list, d, 2, FRAME_TYPE_VIDEO, at + 1, 0);
+        add_frame(&list, d, 2, FRAME_TYPE_VIDEO, at + 2, 1);
+    };
+    auto consumed = [&] {  // what a consumer that heeds the loss keeps
+        std::vector<uint64_t> out;
+        while (frame_t* f = rtp_take_frame(&list)) {
+            if (!rtp_picture_lost(&list, f->i_time_stamp) && f->i_time_stamp >= 1000)
+                out.push_back(f->i_time_stamp);
+            free_frame(&f);
+        }
+        return out;
+    };
     fill(5);
     add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 3000, 1);
-    rtp_frame_alloc = [](size_t) -> void* { return nullptr; };
-    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 3000, 1);
-    rtp_frame_alloc = malloc;
-    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 3001, 0);
-    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 3002, 1);
+    no_memory_for_second_slice(3000);
     EXPECT_EQ(stamps(), (std::vector<uint64_t>{3002}));
     EXPECT_EQ(walk(), 6);
+    EXPECT_EQ(consumed(), (std::vector<uint64_t>{3002}));
+    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 4000, 1);  // the head
+    no_memory_for_second_slice(4000);
+    EXPECT_EQ(consumed(), (std::vector<uint64_t>{4002}));
+    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 5000, 1);
+    frame_t* held = rtp_take_frame(&list);
+    EXPECT_FALSE(rtp_picture_lost(&list, 5000));
+    no_memory_for_second_slice(5000);
+    EXPECT_TRUE(rtp_picture_lost(&list, 5000));
+    free_frame(&held);
+    EXPECT_EQ(consumed(), (std::vector<uint64_t>{5002}));
     testing::internal::GetCapturedStdout();
 }
