@@ -276,7 +276,9 @@ void RtmpStep(rtp_s *list, int wait_ms) {
         break;
     case State_Rtmp_Connect: {
         // Also when asked to connect while sending: a new connection starts
-        // with the sequence headers and a key frame.
+        // with the sequence headers and a key frame, and the old one is
+        // closed, also when no attempt follows (publishing went off).
+        if (u8RtmpConnectOK) RTMP264_Close();
         g_pub.inSend = 0;
         g_pub.started = 0;
         g_pub.haveBase = false;

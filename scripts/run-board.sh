@@ -16,10 +16,16 @@ fi
 opts=()
 prog=""
 iq=""
+value_of() {  # option, the arguments after it
+  if [ $# -lt 2 ] || [ -z "$2" ]; then
+    echo "run-board.sh: $1 needs a value (see --help)" >&2
+    exit 2
+  fi
+}
 while [ $# -gt 0 ]; do
   case "$1" in
-    --http-port|--rtmp-port|--web-root|--sd-mb) opts+=("$1" "$2"); shift 2 ;;
-    --iq-file) iq=$2; shift 2 ;;
+    --http-port|--rtmp-port|--web-root|--sd-mb) value_of "$@"; opts+=("$1" "$2"); shift 2 ;;
+    --iq-file) value_of "$@"; iq=$2; shift 2 ;;
     --static|--keep) opts+=("$1"); shift ;;
     -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
     -*) echo "run-board.sh: unknown option $1" >&2; exit 2 ;;
@@ -50,7 +56,13 @@ if [ -z "$iq" ]; then
     cmake --build "$build" -j"$(nproc)" --target reference_iqfile
   fi
   if [ ! -f "$iq" ]; then
-    echo "run-board.sh: no IQ file at $iq (build it: cmake --build $build --target reference_iqfile)" >&2
+    echo "run-board.sh: the board needs an IQ file and there is none at $iq:" >&2
+    echo "  give one with --iq-file FILE, or build the reference one:" >&2
+    if [ ! -f "$build/CMakeCache.txt" ]; then
+      echo "  cmake -S $here -B $build && cmake --build $build --target reference_iqfile" >&2
+    else
+      echo "  cmake --build $build --target reference_iqfile" >&2
+    fi
     exit 1
   fi
 elif [ ! -f "$iq" ]; then

@@ -262,7 +262,12 @@ TEST_F(Rtmp, TwoFailedAttemptsSwitchPublishingOffUnlessTheHostAskedAgain) {
 }
 
 TEST_F(Rtmp, AnotherDestinationWhilePublishingStartsAtAKeyFrameOrStaysOff) {
-    for (bool fails : {false, true}) {
+    // The new destination connects, or fails twice, or a refused "on" (an
+    // unreadable destination) switched publishing off before the publisher
+    // got to it: then the old connection is closed, not left open unused.
+    enum { Connects, Fails, Refused };
+    for (int row : {Connects, Fails, Refused}) {
+        SCOPED_TRACE(row);
         RtmpResetForTest();
         UserSetPut(UsrBits::RtmpOnOff, 1);
         link_.connects = 0;
@@ -273,24 +278,26 @@ TEST_F(Rtmp, AnotherDestinationWhilePublishingStartsAtAKeyFrameOrStaysOff) {
         host_frames();
         link_.sent.clear();
         snprintf(g_stUrl.rtmp_url, sizeof g_stUrl.rtmp_url, "rtmp://10.0.0.2/live/other");
-        if (fails) link_.connect_results = {RtmpConnectFail, RtmpConnectFail};
+        if (row == Fails) link_.connect_results = {RtmpConnectFail, RtmpConnectFail};
         RtmpOpenState();  // command 102 "on", another destination
+        if (row == Refused) UserSetPut(UsrBits::RtmpOnOff, 0);
         video(false);
         audio(10, vstamp_);
         video(true);
         audio(10, vstamp_ + 1000);
         video(false);
         drain();
-        EXPECT_EQ(link_.last_url, "rtmp://10.0.0.2/live/other");
-        EXPECT_EQ(link_.connects, fails ? 3 : 2) << "no attempt after publishing went off";
+        EXPECT_EQ(link_.connects, row == Fails ? 3 : row == Refused ? 1 : 2) << "no attempt after publishing went off";
         int errors26 = 0;
         for (auto &f : host_frames()) errors26 += f.first == 0xEE && f.second[0] == RtmpWriteNFail;
-        EXPECT_EQ(errors26, 0) << fails;
-        if (fails) {
+        EXPECT_EQ(errors26, 0);
+        if (row != Connects) {
             EXPECT_EQ(UserSetGet(UsrBits::RtmpOnOff), 0);
+            EXPECT_FALSE(link_.up) << "a connection nobody publishes to stays open";
             EXPECT_TRUE(link_.sent.empty());
             continue;
         }
+        EXPECT_EQ(link_.last_url, "rtmp://10.0.0.2/live/other");
         ASSERT_EQ(link_.sent.size(), 5u);
         EXPECT_EQ(link_.sent[0].header, 1);  // AVC sequence header
         EXPECT_EQ(link_.sent[1].body[0], 0x17);
