@@ -5,13 +5,18 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "err_code.h"
 
@@ -23,9 +28,63 @@ namespace {
 constexpr uint32_t RTMP_CHUNK_OUT = 4096;  // bytes of a message per chunk we send
 constexpr int RTMP_SEND_TIMEOUT_S = 5;     // bounds the TCP connect and every send
 
+using Clock = std::chrono::steady_clock;
+
+// Shuts a connecting socket down at the attempt's deadline. The library waits
+// for each reply with the socket's receive time-out, which every message from
+// the server starts again: a server that only sent pings held an attempt for
+// ever. After the shutdown its blocked recv returns and the attempt fails as
+// it would against a server that went away.
+class AttemptWatchdog {
+public:
+    ~AttemptWatchdog() { disarm(); }
+    void arm(int fd, Clock::time_point deadline) {
+        disarm();
+        // A duplicate of our own: the library closes its descriptor when the
+        // peer goes, and the number may be reused before we are disarmed.
+        int own = dup(fd);
+        if (own < 0) return;
+        std::lock_guard<std::mutex> g(m_);
+        fd_ = own;
+        deadline_ = deadline;
+        armed_ = true;
+        thread_ = std::thread(rtmpWatchdog, this);
+    }
+    void disarm() {
+        {
+            std::lock_guard<std::mutex> g(m_);
+            if (!armed_) return;
+            armed_ = false;
+        }
+        cv_.notify_all();
+        thread_.join();
+        ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    static void rtmpWatchdog(AttemptWatchdog *self) {
+        pthread_setname_np(pthread_self(), "rtmpWatchdog");
+        std::unique_lock<std::mutex> g(self->m_);
+        if (!self->cv_.wait_until(g, self->deadline_, [self] { return !self->armed_; })) {
+            // Not the library's logger: it formats into a buffer of its own,
+            // and the attempt's thread may be logging.
+            fputs("RTMP connect: the attempt's time is up, shutting the socket down\n", stderr);
+            shutdown(self->fd_, SHUT_RDWR);
+        }
+    }
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::thread thread_;
+    Clock::time_point deadline_;
+    int fd_ = -1;
+    bool armed_ = false;
+};
+
 class LibTransport : public RtmpTransport {
 public:
     int connect(const char *url) override {
+        const Clock::time_point start = Clock::now();
         close();  // a reconnect never leaks the previous connection
         RTMP_LogSetLevel(RTMP_LOGINFO);
         r_ = RTMP_Alloc();
@@ -39,19 +98,23 @@ public:
         }
         fprintf(stderr, "Connecting to %s\n", url_.c_str());
         RTMP_EnableWrite(r_);
+        // A whole attempt ends within the receive time-out from its start,
+        // whatever the server sends.
+        deadline_ = start + std::chrono::seconds(r_->Link.timeout);
         if (!connect_bounded()) {
-            RTMP_Close(r_);
-            free_conn();
+            fail();
             return RtmpConnectFail;
         }
+        // The proxied path gets its socket only from the library's connect.
+        if (r_->Link.socksport) watchdog_.arm(RTMP_Socket(r_), deadline_);
         // The library sets only a receive time-out: a stalled server must
         // not block a send for ever.
         set_send_timeout(RTMP_Socket(r_));
         if (!RTMP_ConnectStream(r_, 0)) {
-            RTMP_Close(r_);
-            free_conn();
+            fail();
             return RtmpConnectStreamFail;
         }
+        watchdog_.disarm();
         set_chunk_size();
         return 0;
     }
@@ -74,6 +137,7 @@ public:
         return ok ? 1 : 0;
     }
     void close() override {
+        watchdog_.disarm();
         if (r_) {
             RTMP_Close(r_);
             free_conn();
@@ -86,11 +150,20 @@ private:
         if (setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) < 0)
             RTMP_Log(RTMP_LOGERROR, "%s, Setting socket timeout to %ds failed!", __func__, RTMP_SEND_TIMEOUT_S);
     }
+    // Disarmed before the socket is closed: the watchdog never shuts down a
+    // later connection.
+    void fail() {
+        watchdog_.disarm();
+        RTMP_Close(r_);
+        free_conn();
+    }
     // The library's own connect blocks until the kernel gives up, minutes
     // against a host that drops the attempt. Here the socket gets its send
     // time-out before connecting, which bounds the TCP connect too; the
-    // library then does the RTMP part on it. A proxied URL keeps the
-    // library's path.
+    // library then does the RTMP part on it, under the attempt's watchdog.
+    // A proxied URL keeps the library's path: its lookup, connect, proxy
+    // exchange and handshake are left to the library's own time-outs; the
+    // watchdog covers only the wait for the stream's replies.
     bool connect_bounded() {
         if (r_->Link.socksport) return RTMP_Connect(r_, nullptr);
         std::string host(r_->Link.hostname.av_val ? r_->Link.hostname.av_val : "", (size_t)r_->Link.hostname.av_len);
@@ -102,6 +175,12 @@ private:
             RTMP_Log(RTMP_LOGERROR, "Problem accessing the DNS. (addr: %s)", host.c_str());
             return false;
         }
+        // The lookup follows the resolver's own time-outs; we cannot cut it.
+        if (Clock::now() >= deadline_) {
+            freeaddrinfo(ai);
+            RTMP_Log(RTMP_LOGERROR, "%s, the name lookup used up the attempt's time", __func__);
+            return false;
+        }
         sockaddr_in sa;
         memcpy(&sa, ai->ai_addr, sizeof sa);
         freeaddrinfo(ai);
@@ -109,6 +188,7 @@ private:
         int fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         if (fd < 0) return false;
         set_send_timeout(fd);
+        watchdog_.arm(fd, deadline_);
         if (::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) < 0) {
             RTMP_Log(RTMP_LOGERROR, "%s, failed to connect socket. %d (%s)", __func__, errno, strerror(errno));
             ::close(fd);
@@ -149,6 +229,8 @@ private:
     }
     RTMP *r_ = nullptr;
     std::string url_;
+    Clock::time_point deadline_;
+    AttemptWatchdog watchdog_;
 };
 
 }  // namespace

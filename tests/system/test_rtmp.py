@@ -5,10 +5,12 @@ status frames the host sees, and a server that goes away and comes back
 while a recording runs."""
 import os
 import signal
+import socket
 import statistics
 import struct
 import subprocess
 import tempfile
+import threading
 import time
 
 import pytest
@@ -332,3 +334,74 @@ def test_a_request_while_connecting_and_a_destination_switch_give_whole_streams(
     check_stream_start(flv_tags(files[1]))
     assert whole_pictures(files[1]) > 100
     assert decode_errors(files[1]) == ""
+
+
+
+class PingOnlyServer:
+    """In lan: on its first connection completes the RTMP handshake, then only
+    sends a ping request every 2 s and never answers; later connections it
+    closes at once. Keeps when each connection was accepted and closed."""
+    PING = bytes([2, 0, 0, 0, 0, 0, 6, 4, 0, 0, 0, 0, 0, 6, 0, 0, 0, 0])  # user control, event 6
+
+    def __init__(self, b, port):
+        self.sock = b.in_lan(socket.create_server, ("192.168.1.1", port))
+        self.conns = []  # [accepted, closed or None]
+        self.cond = threading.Condition()
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _serve(self):
+        while True:
+            try:
+                c, _ = self.sock.accept()
+            except OSError:
+                return
+            with self.cond:
+                self.conns.append([time.monotonic(), None])
+            with c:
+                if len(self.conns) == 1:
+                    self._ping_only(c)
+            with self.cond:
+                self.conns[-1][1] = time.monotonic()
+                self.cond.notify_all()
+
+    def _ping_only(self, c):
+        try:
+            c1 = c.recv(1537, socket.MSG_WAITALL)[1:]
+            c.sendall(b"\x03" + bytes(1536) + c1)  # S0, S1 (time 0, zero bytes), S2 echoes C1
+            c.settimeout(2)
+            while True:  # C2, the connect command and pongs go unanswered
+                try:
+                    if not c.recv(4096):
+                        return
+                except socket.timeout:
+                    c.sendall(self.PING)
+        except OSError:
+            return
+
+    def wait(self, pred, timeout):
+        with self.cond:
+            self.cond.wait_for(lambda: pred(self.conns), timeout)
+            return [list(t) for t in self.conns]
+
+
+def test_an_attempt_against_a_server_that_only_pings_ends_within_the_receive_time_out(live_board):
+    b = live_board
+    server = PingOnlyServer(b, 1936)
+    try:
+        request_ok(b, 103, destination(0, "rtmp://192.168.1.1:1936/live/ping"))
+        mark = b.serial.mark()
+        request_ok(b, 102, b"\x01\x00")
+        conns = server.wait(lambda cs: cs and cs[0][1] is not None, 40)
+        assert conns and conns[0][1] is not None, "the attempt was still open after 40 s: %s" % conns
+        accepted, closed = conns[0]
+        off = b.serial.wait_frame(HEART, timeout=10, after=mark, pred=lambda f: not rtmp_on(f.payload))
+        assert off is not None, "publishing never switched off"
+    finally:
+        server.sock.close()
+    # The first attempt waited for the replies to connect for its 30 s and no
+    # longer; the second found the server closing at once.
+    errors = [(f.payload[0], f.t) for f in b.serial.frames()[mark:] if f.cmd == ERROR and f.t <= off.t]
+    assert [e for e, _ in errors] == [25, 24], errors
+    assert 28 < closed - accepted < 33, closed - accepted
+    assert errors[0][1] - accepted < 33, errors[0][1] - accepted
+    assert len(server.wait(lambda cs: len(cs) == 2, 0)) == 2
