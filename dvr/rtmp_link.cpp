@@ -99,8 +99,8 @@ public:
         fprintf(stderr, "Connecting to %s\n", url_.c_str());
         RTMP_EnableWrite(r_);
         // A whole attempt ends within the receive time-out from its start,
-        // whatever the server sends.
-        deadline_ = start + std::chrono::seconds(r_->Link.timeout);
+        // whatever the server sends (a URL's "timeout=0" keeps the default).
+        deadline_ = start + std::chrono::seconds(r_->Link.timeout > 0 ? r_->Link.timeout : 30);
         if (!connect_bounded()) {
             fail();
             return RtmpConnectFail;

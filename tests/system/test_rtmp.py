@@ -336,7 +336,6 @@ def test_a_request_while_connecting_and_a_destination_switch_give_whole_streams(
     assert decode_errors(files[1]) == ""
 
 
-
 class PingOnlyServer:
     """In lan: on its first connection completes the RTMP handshake, then only
     sends a ping request every 2 s and never answers; later connections it
