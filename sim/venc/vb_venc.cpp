@@ -29,6 +29,7 @@ constexpr uint32_t kRingMin = 1u << 20;
 constexpr uint32_t kRingMax = 8u << 20;  // device memory is shared by every driver
 constexpr uint32_t kDefaultMaxStreams = 8;
 constexpr size_t kInputDepth = 4;  // absorbs the longer encode of a key frame
+constexpr uint32_t kMaxSlices = 16;
 
 #define ERR(x) ((int)(x))
 
@@ -52,6 +53,9 @@ struct Chn {
     MI_VENC_InputSourceConfig_t input{};
     uint32_t max_streams = kDefaultMaxStreams;
     uint64_t cfg_gen = 0;  // bumped by every parameter change
+    // Slices per picture ("venc-slices"): the board's setting, kept when the
+    // host creates the channel again.
+    uint32_t slices = 1;
 
     uint8_t *ring = nullptr;  // device memory at ring_pa
     uint64_t ring_pa = 0;
@@ -132,6 +136,7 @@ vbvenc::CodecConfig codec_config(const Chn &c) {
         k.sar_w = c.vui.stVuiAspectRatio.u16SarWidth;
         k.sar_h = c.vui.stVuiAspectRatio.u16SarHeight;
     }
+    k.slices = c.slices;
     return k;
 }
 
@@ -601,5 +606,23 @@ void vb_install_venc() {
         if (!chn_valid(chn) || !g_chn[chn].exists) return std::string("error: no such channel");
         g_chn[chn].force_idr = true;
         return std::string("ok");
+    });
+    // A chip may cut a picture into several slices; so can this encoder, from
+    // its next picture on, which is a key picture (the codec is rebuilt).
+    vb::register_ctl("venc-slices", [](const std::vector<std::string> &a) {
+        if (a.size() < 2) return std::string("error: venc-slices chn [n]");
+        int chn = atoi(a[1].c_str());
+        if (!chn_valid(chn)) return std::string("error: no such channel");
+        std::lock_guard<std::mutex> g(g_mu);
+        Chn &c = g_chn[chn];
+        if (a.size() > 2) {
+            int n = atoi(a[2].c_str());
+            if (n < 1 || n > (int)kMaxSlices) return std::string("error: 1 to ") + std::to_string(kMaxSlices) + " slices";
+            if ((uint32_t)n != c.slices) {
+                c.slices = (uint32_t)n;
+                c.cfg_gen++;
+            }
+        }
+        return "slices " + std::to_string(c.slices);
     });
 }

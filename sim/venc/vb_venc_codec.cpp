@@ -285,11 +285,14 @@ class X264Codec : public Codec {
 public:
     explicit X264Codec(const CodecConfig &cfg) : cfg_(cfg) {
         x264_param_t p;
-        // A hardware encoder's latency: no B-frames, no look-ahead, one slice
-        // per picture; "ultrafast" keeps 1080p30 plus 720p30 in real time.
+        // A hardware encoder's latency: no B-frames, no look-ahead; "ultrafast"
+        // keeps 1080p30 plus 720p30 in real time. One thread cuts the
+        // channel's slices (no sliced threads): the stream does not depend on
+        // this machine's cores.
         x264_param_default_preset(&p, "ultrafast", "zerolatency");
         p.i_threads = 1;
         p.b_sliced_threads = 0;
+        p.i_slice_count = cfg.slices ? (int)cfg.slices : 1;
         p.i_log_level = X264_LOG_NONE;
         p.i_width = (int)cfg.width;
         p.i_height = (int)cfg.height;
@@ -457,7 +460,8 @@ constexpr int kFrameNumBits = 8;  // frame_num runs 0..255 from each IDR
 // Decodable H.264 at almost no cost (CAVLC): an IDR picture is flat grey
 // (every macroblock Intra 16x16 DC prediction without residual), every other
 // picture skips all of its macroblocks. frame_num counts the pictures since
-// the IDR, so a lost access unit shows as a gap.
+// the IDR, so a lost access unit shows as a gap. Always one slice a picture:
+// the channel's slice count is not followed here.
 class LightCodec : public Codec {
 public:
     explicit LightCodec(const CodecConfig &cfg) : cfg_(cfg) {

@@ -30,6 +30,7 @@ struct CodecConfig {
     bool timing = true;
     uint32_t num_units_in_tick = 1, time_scale = 30;
     bool fixed_rate = false;
+    uint32_t slices = 1;  // slice NAL units per picture
     bool operator==(const CodecConfig &) const = default;
 };
 

@@ -3,6 +3,7 @@ tests: ffprobe of a file, MP4 boxes, the side index of an open recording,
 FLV tags and H.264 length-prefixed samples."""
 import json
 import os
+import re
 import struct
 import subprocess
 import tempfile
@@ -50,29 +51,46 @@ def record_tracks(path):
 PASS_TIMES = ["-fps_mode", "passthrough", "-enc_time_base", "-1"]
 
 
+# The H.264 decoder reports what it concealed (a slice missing, a damaged
+# one) at info level, below "-v error": decodes run at info level with each
+# line tagged, and faults() keeps the errors and those reports.
+DECODE_LOG = ["-hide_banner", "-loglevel", "level+info"]
+
+
+def faults(log):
+    """The lines of an ffmpeg/ffprobe log (run with DECODE_LOG) that tell of
+    damage: errors and concealment."""
+    return "\n".join(line for line in log.splitlines()
+                     if re.search(r"\[(error|fatal|panic)\]", line) or "concealing" in line)
+
+
 def decode_errors(path, seconds=None, extra=()):
-    """What ffmpeg reports while decoding the file (empty when it decodes cleanly)."""
-    argv = ["ffmpeg", "-v", "error", "-nostdin", "-i", path]
+    """What ffmpeg reports while decoding the file, concealed errors included
+    (empty when it decodes cleanly)."""
+    argv = ["ffmpeg"] + DECODE_LOG + ["-nostats", "-nostdin", "-i", path]
     if seconds:
         argv += ["-t", str(seconds)]
     argv += list(extra) + PASS_TIMES + ["-f", "null", "-"]
     p = subprocess.run(argv, capture_output=True, text=True, timeout=120)
-    return p.stderr.strip() if p.returncode == 0 else "exit %d: %s" % (p.returncode, p.stderr.strip())
+    bad = faults(p.stderr)
+    return bad if p.returncode == 0 else "exit %d: %s" % (p.returncode, bad or p.stderr.strip()[-2000:])
 
 
 def whole_pictures(path):
     """Checks that a recording begins at a key picture and decodes picture
     for picture: as many pictures decoded as it holds video samples (a file
-    that starts with P pictures decodes fewer, or decodes them from nothing)."""
+    that starts with P pictures decodes fewer, or decodes them from nothing),
+    none of them concealed in part."""
     info = ffprobe(path, packets=True)
     v = stream(info, "video")
     packets = packet_times(info, v["index"])
     assert packets, "%s: no video sample" % path
     assert packets[0][1], "%s: the first video sample is not a key picture" % path
-    p = subprocess.run(["ffprobe", "-v", "error", "-count_frames", "-select_streams", "v", "-show_entries",
-                        "stream=nb_read_frames", "-of", "csv=p=0", path],
+    p = subprocess.run(["ffprobe"] + DECODE_LOG + ["-count_frames", "-select_streams", "v", "-show_entries",
+                                                   "stream=nb_read_frames", "-of", "csv=p=0", path],
                        capture_output=True, text=True, timeout=300)
     assert p.returncode == 0, p.stderr
+    assert faults(p.stderr) == "", "%s: %s" % (path, faults(p.stderr))
     decoded = int(p.stdout.strip().split(",")[0])
     assert decoded == len(packets), "%s: %d pictures decoded of %d samples" % (path, decoded, len(packets))
     return len(packets)

@@ -3,11 +3,13 @@ cable as the host does (command 96), judged from the SD card's files: a
 minute's recording read by ffprobe, a recording cut short by a killed
 program, whose ".tmp" file and side index must agree sample by sample, and
 recordings across a profile change and a restart while a close is pending,
-which must each decode whole."""
+which must each decode whole, as must those around a failed write of
+pictures made of two slices."""
 import errno
 import os
 import re
 import signal
+import subprocess
 import time
 
 import pytest
@@ -18,6 +20,7 @@ from media_probe import (all_boxes, boxes, decode_errors, find_box, gop_breaks, 
 
 HEART = 0xBB
 REC = 0x60
+REC_ERROR = 0xE1
 SD = "mmcblk0"
 PART = "mmcblk0p1"
 FRAME = 1 / 30.0
@@ -318,3 +321,58 @@ def test_card_filled_by_another_writer_leaves_only_whole_or_recoverable_files(sd
             whole_pictures(path)
         else:
             assert n[:-len(".tmp")] + ".mp4.tmp" in names, "side index %s of no recording: %s" % (n, names)
+
+
+def program_fd_path(pid, name):
+    """How the program's open file `name` is named in /proc, as strace
+    matches it (the board's mounts seen from this machine)."""
+    for fd in os.listdir("/proc/%d/fd" % pid):
+        try:
+            link = os.readlink("/proc/%d/fd/%s" % (pid, fd))
+        except OSError:
+            continue
+        if link.endswith("/" + name):
+            return link
+    raise AssertionError("%s is not open in the program" % name)
+
+
+def test_failed_write_of_two_slice_pictures_goes_on_in_a_file_that_begins_at_a_whole_key_picture(sd_board):
+    b = sd_board
+    # Pictures of two slices, as a chip may make them: one sample, two frames.
+    assert b.vb("venc-slices 0 2") == "slices 2"
+    switch_recording(b, True)
+    wait_status(b, 1)
+    time.sleep(GOP)
+    pid = b.program_pid()
+    first = [n for n in files(b) if n.endswith(".mp4.tmp")]
+    assert len(first) == 1, files(b)
+    # strace, on every thread, fails the third write to the open file as a
+    # full card would; the card keeps room for the next file.
+    mark = b.serial.mark()
+    tracer = subprocess.Popen(["strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=write",
+                               "-e", "inject=write:error=ENOSPC:when=3", "-P", program_fd_path(pid, first[0]),
+                               "-p", str(pid)], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    try:
+        reported = b.serial.wait_frame(REC_ERROR, timeout=10, after=mark)
+    finally:
+        tracer.send_signal(signal.SIGINT)
+        tracer.wait(timeout=10)
+    assert reported is not None, "no error report: %s" % tracer.stderr.read()
+    time.sleep(2 * GOP + 0.5)
+    switch_recording(b, False)
+    assert b.serial.wait_frame(HEART, timeout=5, after=b.serial.mark(), pred=stopped), "recording never stopped"
+    # Reported once, as a failed write (not a failed creation: 36).
+    assert [f.payload for f in b.serial.frames(REC_ERROR)] == [bytes([22])]
+
+    # The failed file may keep its temporary name and side index; every
+    # finished file decodes whole, the new one (last) for a couple of GOPs.
+    stem = first[0][:-len(".mp4.tmp")]
+    names = files(b)
+    done = [n for n in names if n not in (first[0], stem + ".tmp")]
+    assert all(n.endswith(".mp4") for n in done) and done and done[-1] != stem + ".mp4", names
+    for n in done:
+        path = os.path.join(b.disk_dir(PART), n)
+        assert decode_errors(path) == "", n
+        pictures = whole_pictures(path)
+        assert len(mp4_frame_nums(path)[0]) == 2 * pictures, "%s: not two slices a picture" % n
+    assert pictures >= 2 * GOP_PICTURES, "%d pictures in the new file" % pictures

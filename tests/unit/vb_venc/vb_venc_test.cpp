@@ -132,11 +132,39 @@ struct Fetched {
     }
 };
 
+// NAL unit types of the picture entry of a pack, which runs to the pack's end
+// and holds every slice of the picture; each must start with a 4-byte code.
+std::vector<int> slice_types(const MI_VENC_Pack_t &p) {
+    std::vector<int> t;
+    if (p.u32DataNum == 0) return t;
+    const MI_VENC_PackInfo_t &e = p.asackInfo[p.u32DataNum - 1];
+    EXPECT_EQ(e.u32PackOffset + e.u32PackLength, p.u32Len);
+    const MI_U8 *d = p.pu8Addr + e.u32PackOffset;
+    for (MI_U32 i = 0; i + 3 < e.u32PackLength; i++) {
+        if (d[i] || d[i + 1] || d[i + 2] != 1) continue;
+        EXPECT_TRUE(i > 0 && d[i - 1] == 0) << "3-byte start code at " << i;
+        t.push_back(d[i + 3] & 0x1f);
+    }
+    return t;
+}
+
 TEST(VirtualEncoder, KeyFramesCarrySpsPpsIdrAndTheProfileIsLabelled) {
     const MI_U32 profile_idc[] = {66, 77, 100};
-    for (MI_U32 prof = 0; prof < 3; prof++) {
+    struct Row {
+        MI_U32 profile, slices;
+    };
+    // The slice count is the board's ("venc-slices"); the library's split
+    // still ends at the first slice, which runs to the end of the pack.
+    for (Row row : {Row{0, 1}, Row{1, 1}, Row{2, 1}, Row{2, 3}}) {
+        const MI_U32 prof = row.profile;
         Channel ch(2, attr(320, 240, prof, 500000, 4));
         ASSERT_TRUE(ch.ok());
+        ASSERT_EQ(vb::ctl_exec("venc-slices 2 " + std::to_string(row.slices)), "slices " + std::to_string(row.slices));
+#if defined(VB_HAVE_X264)
+        const size_t slices = row.slices;
+#else
+        const size_t slices = 1;  // the light codec makes one slice whatever the setting
+#endif
         for (int f = 0; f < 6; f++) {
             uint64_t pts = ch.feed_and_wait();
             Fetched s;
@@ -158,9 +186,11 @@ TEST(VirtualEncoder, KeyFramesCarrySpsPpsIdrAndTheProfileIsLabelled) {
             } else {
                 EXPECT_EQ(s.types(), (std::vector<int>{1})) << "frame " << f;  // P only, never B
             }
+            EXPECT_EQ(slice_types(p), std::vector<int>(slices, f % 4 == 0 ? 5 : 1)) << "frame " << f;
             ASSERT_EQ(MI_VENC_ReleaseStream(0, 2, &s.st), 0);
         }
     }
+    vb::ctl_exec("venc-slices 2 1");
 }
 
 TEST(VirtualEncoder, PollDescriptorIsReadableExactlyWhileAFrameWaits) {
