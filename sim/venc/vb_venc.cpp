@@ -75,7 +75,9 @@ struct Chn {
 };
 
 std::mutex g_mu;
-Chn g_chn[VENC_MAX_CHN_NUM];
+// Never destroyed, as a driver's channels outlive the program: an exit() while
+// an encoding thread runs would abort in a joinable thread's destructor.
+Chn (&g_chn)[VENC_MAX_CHN_NUM] = *new Chn[1][VENC_MAX_CHN_NUM];
 // Poll data handed to the library: the port record of each channel.
 MI_SYS_ChnPort_t g_ports[VENC_MAX_CHN_NUM];
 uint32_t g_handle_gen = 0;
