@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "err_code.h"
@@ -38,31 +39,48 @@ using Clock = std::chrono::steady_clock;
 class AttemptWatchdog {
 public:
     ~AttemptWatchdog() { disarm(); }
-    void arm(int fd, Clock::time_point deadline) {
+    // False when the bound cannot be set up (no descriptor, no thread): an
+    // attempt without it could last for ever, so it is not made.
+    bool arm(int fd, Clock::time_point deadline) {
         disarm();
         // A duplicate of our own: the library closes its descriptor when the
         // peer goes, and the number may be reused before we are disarmed.
         int own = dup(fd);
-        if (own < 0) return;
+        if (own < 0) return why_not("no descriptor", errno);
         std::lock_guard<std::mutex> g(m_);
         fd_ = own;
         deadline_ = deadline;
+        fired_ = false;
+        try {
+            thread_ = std::thread(rtmpWatchdog, this);
+        } catch (const std::system_error &e) {
+            ::close(fd_);
+            fd_ = -1;
+            return why_not("no thread", e.code().value());
+        }
         armed_ = true;
-        thread_ = std::thread(rtmpWatchdog, this);
+        return true;
     }
-    void disarm() {
+    // Whether the deadline came first: the socket was shut down, so what the
+    // attempt achieved is void.
+    bool disarm() {
         {
             std::lock_guard<std::mutex> g(m_);
-            if (!armed_) return;
+            if (!armed_) return false;
             armed_ = false;
         }
         cv_.notify_all();
         thread_.join();
         ::close(fd_);
         fd_ = -1;
+        return fired_;
     }
 
 private:
+    static bool why_not(const char *what, int err) {
+        fprintf(stderr, "RTMP connect: the attempt cannot be bounded (%s: %s), not made\n", what, strerror(err));
+        return false;
+    }
     static void rtmpWatchdog(AttemptWatchdog *self) {
         pthread_setname_np(pthread_self(), "rtmpWatchdog");
         std::unique_lock<std::mutex> g(self->m_);
@@ -71,6 +89,7 @@ private:
             // and the attempt's thread may be logging.
             fputs("RTMP connect: the attempt's time is up, shutting the socket down\n", stderr);
             shutdown(self->fd_, SHUT_RDWR);
+            self->fired_ = true;
         }
     }
     std::mutex m_;
@@ -79,6 +98,7 @@ private:
     Clock::time_point deadline_;
     int fd_ = -1;
     bool armed_ = false;
+    bool fired_ = false;
 };
 
 class LibTransport : public RtmpTransport {
@@ -106,15 +126,19 @@ public:
             return RtmpConnectFail;
         }
         // The proxied path gets its socket only from the library's connect.
-        if (r_->Link.socksport) watchdog_.arm(RTMP_Socket(r_), deadline_);
-        // The library sets only a receive time-out: a stalled server must
-        // not block a send for ever.
-        set_send_timeout(RTMP_Socket(r_));
-        if (!RTMP_ConnectStream(r_, 0)) {
+        if (r_->Link.socksport && !watchdog_.arm(RTMP_Socket(r_), deadline_)) {
             fail();
             return RtmpConnectStreamFail;
         }
-        watchdog_.disarm();
+        // The library sets only a receive time-out: a stalled server must
+        // not block a send for ever.
+        set_send_timeout(RTMP_Socket(r_));
+        // A last reply that beat the deadline by a hair leaves a socket the
+        // watchdog has just shut down: no connection.
+        if (!RTMP_ConnectStream(r_, 0) || watchdog_.disarm()) {
+            fail();
+            return RtmpConnectStreamFail;
+        }
         set_chunk_size();
         return 0;
     }
@@ -188,7 +212,10 @@ private:
         int fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         if (fd < 0) return false;
         set_send_timeout(fd);
-        watchdog_.arm(fd, deadline_);
+        if (!watchdog_.arm(fd, deadline_)) {
+            ::close(fd);
+            return false;
+        }
         if (::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) < 0) {
             RTMP_Log(RTMP_LOGERROR, "%s, failed to connect socket. %d (%s)", __func__, errno, strerror(errno));
             ::close(fd);
