@@ -66,7 +66,9 @@ u16 rtmp_switch(const u8 *p) {
     UserSetPut(UsrBits::RtmpOnOff, b0 & 1);
     if (b0 & 1) r = b1 < RTMP_URL_COUNT ? ReadRtmpUrl(b1) : RangeErr;
     if (r != 0) {
+        // Refused: publishing stops as at an "off", not only in the status.
         UserSetPut(UsrBits::RtmpOnOff, 0);
+        RtmpCloseState();
     } else if (b0 & 1) {
         RtmpOpenState();
     } else {

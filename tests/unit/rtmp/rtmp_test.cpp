@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "h264_sps.h"
+#include "proto_cmd.h"
 #include "rtmp_publish.h"
 #include "uart_proto.h"
 #include "user_setting.h"
@@ -264,9 +265,10 @@ TEST_F(Rtmp, TwoFailedAttemptsSwitchPublishingOffUnlessTheHostAskedAgain) {
 TEST_F(Rtmp, AnotherDestinationWhilePublishingStartsAtAKeyFrameOrStaysOff) {
     // The new destination connects, or fails twice, or a refused "on" (an
     // unreadable destination) switched publishing off before the publisher
-    // got to it: then the old connection is closed, not left open unused.
-    enum { Connects, Fails, Refused };
-    for (int row : {Connects, Fails, Refused}) {
+    // got to it, or with no switch pending: then the old connection is
+    // closed, not left open unused.
+    enum { Connects, Fails, Refused, RefusedOnly };
+    for (int row : {Connects, Fails, Refused, RefusedOnly}) {
         SCOPED_TRACE(row);
         RtmpResetForTest();
         UserSetPut(UsrBits::RtmpOnOff, 1);
@@ -279,7 +281,21 @@ TEST_F(Rtmp, AnotherDestinationWhilePublishingStartsAtAKeyFrameOrStaysOff) {
         link_.sent.clear();
         snprintf(g_stUrl.rtmp_url, sizeof g_stUrl.rtmp_url, "rtmp://10.0.0.2/live/other");
         if (row == Fails) link_.connect_results = {RtmpConnectFail, RtmpConnectFail};
-        RtmpOpenState();  // command 102 "on", another destination
+        if (row == RefusedOnly) {
+            // Command 102 "on" with destination 5, which cannot be read.
+            RtmpUrlSetDirs("/nonexistent", "/nonexistent");
+            std::vector<uint8_t> f(UART_BAG_SIZE, 0);
+            const uint8_t req[] = {0xA5, 0x6C, 22, 0, 0xE0};
+            memcpy(f.data(), req, sizeof req);
+            f[16] = 102, f[17] = 1, f[18] = 5;
+            uint16_t sum = CalcCheckSum(f.data(), 19);
+            f[19] = (uint8_t)sum, f[20] = (uint8_t)(sum >> 8), f[21] = 0xAE;
+            ProtoRecvBagHandle(f.data());
+            RtmpUrlSetDirs(nullptr, nullptr);
+            EXPECT_EQ(f[17], FileOpenFail);
+        } else {
+            RtmpOpenState();  // command 102 "on", another destination
+        }
         if (row == Refused) UserSetPut(UsrBits::RtmpOnOff, 0);
         video(false);
         audio(10, vstamp_);
@@ -287,7 +303,7 @@ TEST_F(Rtmp, AnotherDestinationWhilePublishingStartsAtAKeyFrameOrStaysOff) {
         audio(10, vstamp_ + 1000);
         video(false);
         drain();
-        EXPECT_EQ(link_.connects, row == Fails ? 3 : row == Refused ? 1 : 2) << "no attempt after publishing went off";
+        EXPECT_EQ(link_.connects, row == Fails ? 3 : row == Connects ? 2 : 1) << "no attempt after publishing went off";
         int errors26 = 0;
         for (auto &f : host_frames()) errors26 += f.first == 0xEE && f.second[0] == RtmpWriteNFail;
         EXPECT_EQ(errors26, 0);
