@@ -180,12 +180,20 @@ void sample_failed() {
     transition(State_Mp4_WriteFile, State_Mp4_OpenFile, [] { UserSetPut(UsrBits::RecStatus, 3); });
 }
 
-void write_pending() {
+// Writes the picture gathered, unless it is to be left out or lost a slice
+// in the list (then it is lost whole).
+void write_pending(bool leaveOut = false) {
     frame_t *f = L.pendFrame;
     if (!f) return;
     ST_MP4_STATE &m = g_stMp4[0];
-    // A picture that lost a slice in the list is lost whole.
-    if (m.Mp4FileSave && !rtp_picture_lost(L.videoList, f->i_time_stamp)) {
+    leaveOut = leaveOut || rtp_picture_lost(L.videoList, f->i_time_stamp);
+    if (leaveOut && m.uiVideocnt == 0) {
+        // The file begins at its first written picture, audio included (none
+        // was written while this one was gathered).
+        m.ucStartFirstIFrame = 0;
+        L.haveBase = false;
+    }
+    if (m.Mp4FileSave && !leaveOut) {
         const bool one = L.pend.empty();
         const uint8_t *data = one ? f->p_frame : L.pend.data();
         const uint32_t size = one ? f->i_frame_size : (uint32_t)L.pend.size();
@@ -202,6 +210,28 @@ void write_pending() {
         }
     }
     drop_pending();
+}
+
+void gather(const frame_t *v) {
+    if (L.pend.empty()) L.pend.assign(L.pendFrame->p_frame, L.pendFrame->p_frame + L.pendFrame->i_frame_size);
+    L.pend.insert(L.pend.end(), v->p_frame, v->p_frame + v->i_frame_size);
+    L.pendKey |= v->i_flag ? 1 : 0;
+}
+
+// The picture being gathered is the last of a file (a pause, a start while
+// recording, the storage gone): it goes in with its slices still queued when
+// the stream thread has added them all, else it is left out.
+void write_pending_whole() {
+    if (!L.pendFrame) return;
+    const uint64_t stamp = L.pendFrame->i_time_stamp;
+    // Asked first: by then every slice of it is queued or gathered.
+    const bool ended = rtp_picture_ended(L.videoList, stamp);
+    while (frame_t *v = peek(L.videoList)) {
+        if (v->i_type != FRAME_TYPE_VIDEO || v->i_time_stamp != stamp) break;
+        gather(v);
+        drop_head(L.videoList);
+    }
+    write_pending(!ended);
 }
 
 void write_audio(const frame_t *a) {
@@ -267,7 +297,7 @@ void close_file() {
 
 // Finishes the open recording with the picture still being gathered.
 void finish_file() {
-    write_pending();
+    write_pending_whole();
     close_file();
 }
 
@@ -438,8 +468,10 @@ void state_step(Mp4MuxerCtx *ctx) {
     }
     case State_Mp4_Wait:
         if (m.ucStartFirstIFrame) {
-            write_pending();
-            L.rebase = true;  // the pause leaves no hole in the file's time line
+            write_pending_whole();
+            // The pause leaves no hole in the file's time line (a file with
+            // no picture yet has none).
+            L.rebase = L.haveBase;
         }
         m.ucStartFirstIFrame = 0;
         L.writeEnable = 0;
@@ -498,15 +530,15 @@ bool video_step(Mp4MuxerCtx *ctx, frame_t *v, frame_t *a) {
     if (v->i_type != FRAME_TYPE_VIDEO ||
         (L.haveDone && v->i_time_stamp == L.doneStamp) ||
         rtp_picture_lost(ctx->video, v->i_time_stamp)) {
+        // A later picture ends the one gathered, before the list forgets
+        // whether that one was lost.
+        if (L.pendFrame && v->i_time_stamp != L.pendFrame->i_time_stamp) write_pending();
         drop_head(ctx->video);
         return true;
     }
     // A further slice of the picture being gathered.
     if (L.pendFrame && v->i_time_stamp == L.pendFrame->i_time_stamp && m.ucStartFirstIFrame) {
-        if (L.pend.empty())
-            L.pend.assign(L.pendFrame->p_frame, L.pendFrame->p_frame + L.pendFrame->i_frame_size);
-        L.pend.insert(L.pend.end(), v->p_frame, v->p_frame + v->i_frame_size);
-        L.pendKey |= v->i_flag ? 1 : 0;
+        gather(v);
         drop_head(ctx->video);
         return true;
     }
@@ -581,6 +613,8 @@ bool audio_step(Mp4MuxerCtx *ctx, frame_t *a, frame_t *v) {
         if (t - L.waitASince < (uint64_t)ctx->syncWaitMs) return false;
     }
     if (m.ucStartFirstIFrame) {
+        // The file's first picture may yet be lost: its audio waits for it.
+        if (L.pendFrame && m.uiVideocnt == 0) return false;
         // Audio ahead of the video written so far waits for video, bounded.
         uint64_t videoUpTo = L.pendFrame ? L.pendFrame->i_time_stamp : g_video_u64pts;
         if (a->i_time_stamp > videoUpTo && !v) {

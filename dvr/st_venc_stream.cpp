@@ -117,6 +117,9 @@ int HiApp_VENC_SaveStream(uint8_t u8Chn, MI_VENC_Stream_t *pstStream) {
             add_frame(&input_list[u8Chn], tmp.data(), size + 4, FRAME_TYPE_VIDEO, pack->u64PTS, key);
         }
     }
+    // A pack is one whole picture: the muxer need not wait for the next
+    // picture to know this one is complete.
+    rtp_picture_end(&input_list[u8Chn], pack->u64PTS);
     return 0;
 }
 

@@ -53,8 +53,9 @@ int rtp_init(rtp_s* p_rtp) {
     p_rtp->i_queued_stamp = 0;
     p_rtp->b_taken_video = false;
     p_rtp->i_taken_stamp = 0;
-    p_rtp->b_lost_held = false;
-    p_rtp->i_lost_held_stamp = 0;
+    p_rtp->i_lost_num = 0;
+    p_rtp->b_ended_video = false;
+    p_rtp->i_ended_stamp = 0;
     p_rtp->i_dropped = 0;
     p_rtp->p_frame_buf = nullptr;
     p_rtp->p_frame_header = nullptr;
@@ -83,16 +84,24 @@ frame_t* new_frame(const void* p_frame_data, uint32_t i_size, int32_t i_type, ui
 
 namespace {
 
+void mark_lost(rtp_s* p_rtp, uint64_t stamp) {
+    for (int i = 0; i < p_rtp->i_lost_num; ++i)
+        if (p_rtp->i_lost_stamp[i] == stamp) return;
+    if (p_rtp->i_lost_num == 2) {  // cannot happen (one taken, one at the head); keep the newer
+        p_rtp->i_lost_stamp[0] = p_rtp->i_lost_stamp[1];
+        p_rtp->i_lost_num = 1;
+    }
+    p_rtp->i_lost_stamp[p_rtp->i_lost_num++] = stamp;
+}
+
 // Takes the queued slices of the picture at `stamp` back out of the list,
 // all but the oldest frame, which the consumer may be looking at. That one,
 // and slices the consumer has taken, are marked lost for it. Under the mutex.
 void unqueue_picture(rtp_s* p_rtp, uint64_t stamp) {
     const frame_t* head = p_rtp->p_frame_header;
     if ((head && head->i_type == FRAME_TYPE_VIDEO && head->i_time_stamp == stamp) ||
-        (p_rtp->b_taken_video && p_rtp->i_taken_stamp == stamp)) {
-        p_rtp->b_lost_held = true;
-        p_rtp->i_lost_held_stamp = stamp;
-    }
+        (p_rtp->b_taken_video && p_rtp->i_taken_stamp == stamp))
+        mark_lost(p_rtp, stamp);
     frame_t* prev = p_rtp->p_frame_header;
     while (frame_t* f = prev ? prev->p_next : nullptr) {
         if (f->i_type != FRAME_TYPE_VIDEO || f->i_time_stamp != stamp) {
@@ -187,6 +196,11 @@ frame_t* rtp_unlink_head(rtp_s* p_rtp) {
     if (f->i_type == FRAME_TYPE_VIDEO) {
         p_rtp->b_taken_video = true;
         p_rtp->i_taken_stamp = f->i_time_stamp;
+        // The consumer is done with the pictures before the one it takes.
+        int n = 0;
+        for (int i = 0; i < p_rtp->i_lost_num; ++i)
+            if (p_rtp->i_lost_stamp[i] >= f->i_time_stamp) p_rtp->i_lost_stamp[n++] = p_rtp->i_lost_stamp[i];
+        p_rtp->i_lost_num = n;
     }
     return f;
 }
@@ -194,9 +208,26 @@ frame_t* rtp_unlink_head(rtp_s* p_rtp) {
 bool rtp_picture_lost(rtp_s* p_rtp, uint64_t stamp) {
     if (!p_rtp) return false;
     pthread_mutex_lock(&p_rtp->mutex);
-    const bool lost = p_rtp->b_lost_held && p_rtp->i_lost_held_stamp == stamp;
+    bool lost = false;
+    for (int i = 0; i < p_rtp->i_lost_num; ++i) lost |= p_rtp->i_lost_stamp[i] == stamp;
     pthread_mutex_unlock(&p_rtp->mutex);
     return lost;
+}
+
+void rtp_picture_end(rtp_s* p_rtp, uint64_t stamp) {
+    if (!p_rtp) return;
+    pthread_mutex_lock(&p_rtp->mutex);
+    p_rtp->b_ended_video = true;
+    p_rtp->i_ended_stamp = stamp;
+    pthread_mutex_unlock(&p_rtp->mutex);
+}
+
+bool rtp_picture_ended(rtp_s* p_rtp, uint64_t stamp) {
+    if (!p_rtp) return false;
+    pthread_mutex_lock(&p_rtp->mutex);
+    const bool ended = p_rtp->b_ended_video && p_rtp->i_ended_stamp >= stamp;
+    pthread_mutex_unlock(&p_rtp->mutex);
+    return ended;
 }
 
 frame_t* rtp_take_frame(rtp_s* p_rtp) {

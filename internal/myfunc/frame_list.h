@@ -43,11 +43,16 @@ struct rtp_s {
     // Time stamp of the newest video frame the consumer took (under mutex).
     bool b_taken_video = false;
     uint64_t i_taken_stamp = 0;
-    // The newest picture that lost a slice while the consumer held some of
-    // it, or may be looking at it at the head: the consumer drops what it
-    // has of it (under mutex).
-    bool b_lost_held = false;
-    uint64_t i_lost_held_stamp = 0;
+    // Pictures that lost a slice while the consumer held some of them, or
+    // may be looking at them at the head: the consumer drops what it has of
+    // them (under mutex). At most two matter at once, the one taken and the
+    // head's; older ones are forgotten as newer ones are taken.
+    int i_lost_num = 0;
+    uint64_t i_lost_stamp[2] = {};
+    // Time stamp of the newest video picture whose last slice was added
+    // (rtp_picture_end; under mutex).
+    bool b_ended_video = false;
+    uint64_t i_ended_stamp = 0;
 };
 
 // Entry 0: record video list (encoder channel 0, muxer); entry 1: stream list
@@ -76,6 +81,8 @@ extern void* (*rtp_frame_alloc)(size_t);
 // lost for it (rtp_picture_lost). Returns 0.
 int add_frame(rtp_s* p_rtp, const void* p_frame, uint32_t i_size, int32_t i_type,
               uint64_t i_stamp, int32_t i_flag);
+// The producer has added the last slice of the video picture at `stamp`.
+void rtp_picture_end(rtp_s* p_rtp, uint64_t stamp);
 // Release *pp_frame (header and data) and clear the pointer; 0.
 int free_frame(frame_t** pp_frame);
 
@@ -86,6 +93,9 @@ frame_t* rtp_unlink_head(rtp_s* p_rtp);
 // Whether the video picture at `stamp` lost a slice after the consumer took
 // some of it, or while one of its slices was the head: none of it may be used.
 bool rtp_picture_lost(rtp_s* p_rtp, uint64_t stamp);
+// Whether the last slice of the video picture at `stamp` has been added
+// (rtp_picture_end): its slices are all queued or taken, or it was lost.
+bool rtp_picture_ended(rtp_s* p_rtp, uint64_t stamp);
 // Lock, unlink the oldest frame, unlock.
 frame_t* rtp_take_frame(rtp_s* p_rtp);
 // Block until the list holds a frame (at once if it does); 1, or 0 when

@@ -169,7 +169,8 @@ protected:
     }
     // Feeds pictures [from, to) at 30 fps and the AAC frames of that span,
     // in capture order, running the muxer as it goes.
-    void feed(size_t from, size_t to, uint64_t t0 = 1000000) {
+    void feed(size_t from, size_t to) { feed(from, to, t0_); }
+    void feed(size_t from, size_t to, uint64_t t0) {
         const Media &m = media();
         // 64-bit: ai * 1024 * 1000000 overflows a 32-bit size_t.
         uint64_t ai = (uint64_t)((double)from / 30.0 * 46.875);
@@ -182,6 +183,7 @@ protected:
             }
             for (auto &f : m.pictures[p])
                 add_frame(&video_, f.data.data(), (uint32_t)f.data.size(), FRAME_TYPE_VIDEO, ts, f.key);
+            rtp_picture_end(&video_, ts);
             run(8);  // enough passes to keep up with a picture and its audio
         }
     }
@@ -260,17 +262,19 @@ protected:
         auto &pic = media().pictures[p];
         for (size_t i = first; i < last && i < pic.size(); ++i)
             add_frame(&video_, pic[i].data.data(), (uint32_t)pic[i].data.size(), FRAME_TYPE_VIDEO,
-                      1000000 + p * 1000000 / 30, pic[i].key);
+                      t0_ + p * 1000000 / 30, pic[i].key);
+        if (last >= pic.size()) rtp_picture_end(&video_, t0_ + p * 1000000 / 30);
     }
     // An AAC frame just after picture p, with no picture behind it yet: it is
     // written while p is still being gathered.
     void audio_after(size_t p) {
         auto &a = media().aac[0];
-        add_frame(&audio_, a.data(), (uint32_t)a.size(), FRAME_TYPE_AUDIO, 1000000 + p * 1000000 / 30 + 1000, 2);
+        add_frame(&audio_, a.data(), (uint32_t)a.size(), FRAME_TYPE_AUDIO, t0_ + p * 1000000 / 30 + 1000, 2);
         for (int i = 0; i < 50 && audio_.i_buf_num.load(); ++i) run(1);
     }
 
     rtp_s video_, audio_;
+    uint64_t t0_ = 1000000;  // capture time of picture 0
     Mp4MuxerCtx ctx_;
     int uart_[2];
 };
@@ -710,7 +714,7 @@ TEST_F(Mp4, FailedSampleEndsTheFileAndRecordingGoesOnInANewOne) {
 // in part: recording resumes at the next whole key picture.
 TEST_F(Mp4, APictureThatLosesASliceReachesNoFile) {
     ASSERT_EQ(media().pictures[30].size(), 2u);
-    enum Where { SampleFails, ListHasNoMemoryWithMuxer, ListHasNoMemoryAtHead };
+    enum Where { SampleFails, ListHasNoMemoryWithMuxer, ListHasNoMemoryAtHead, AndTheNextKeyAtHead, FilesFirst };
     const struct {
         Where where;
         std::vector<int> files;
@@ -720,27 +724,69 @@ TEST_F(Mp4, APictureThatLosesASliceReachesNoFile) {
         // The file goes on from 60: 30 and the pictures after it are lost.
         {ListHasNoMemoryWithMuxer, {60}},
         {ListHasNoMemoryAtHead, {60}},
+        // 30 lost with the muxer, then 60 at the head: neither reaches the file.
+        {AndTheNextKeyAtHead, {30}},
+        // The file's first picture (0) is lost: the file, audio included, begins at 30.
+        {FilesFirst, {60}},
+    };
+    auto no_memory_for = [&](size_t p) {
+        rtp_frame_alloc = [](size_t) -> void * { return nullptr; };
+        slices(p, 1, 2);
+        rtp_frame_alloc = malloc;
     };
     for (auto &r : rows) {
         SCOPED_TRACE(r.where);
+        t0_ += 100000000;  // a stream's clock never goes back
+        const size_t key = r.where == FilesFirst ? 0 : 30;
         start();
-        feed(0, 30);
-        slices(30, 0, 1);
+        feed(0, key);
+        slices(key, 0, 1);
         if (r.where != ListHasNoMemoryAtHead) run(8);
         if (r.where == SampleFails) {
             limit_file_size((rlim_t)size_of(files(".mp4.tmp")[0]));
             audio_after(30);
             limit_file_size(RLIM_INFINITY);
+            slices(30, 1, 2);
         } else {
-            rtp_frame_alloc = [](size_t) -> void * { return nullptr; };
+            if (r.where == FilesFirst) audio_after(0);
+            no_memory_for(key);
         }
-        slices(30, 1, 2);
-        rtp_frame_alloc = malloc;
-        feed(31, 80);
+        if (r.where == AndTheNextKeyAtHead) {
+            for (size_t p = 31; p < 60; ++p) slices(p, 0, 2);
+            slices(60, 0, 1);
+            no_memory_for(60);
+        }
+        feed(r.where == AndTheNextKeyAtHead ? 61 : key + 1, 80);
         host_cmds();
         stop_at_80_expecting(r.files);
         EXPECT_EQ(files(".mp4.tmp").size(), r.where == SampleFails ? 1u : 0u);
+        for (auto &f : files(".mp4"))
+            for (const char *track : {"v", "a"}) EXPECT_LT(std::stod(probe(f, track)["start_time"]), 0.03) << track;
         sh("rm -f " + g_dir + "/*");
+    }
+}
+
+// A pause, or a start while recording, that comes while the muxer holds the
+// first slice of a picture ends the file with that picture whole, when its
+// second slice is queued, or without it, when that slice is still to come.
+TEST_F(Mp4, AFileEndsWithAWholePicture) {
+    for (bool pause : {true, false}) {
+        for (bool queued : {true, false}) {
+            SCOPED_TRACE(std::string(pause ? "pause" : "start") + (queued ? ", second slice queued" : ""));
+            start();
+            feed(0, 20);
+            slices(20, 0, 1);
+            run(8);
+            if (queued) slices(20, 1, 2);
+            pause ? Mp4RequestPause(1) : Mp4RequestRecord(1);
+            run(1);
+            if (!queued) slices(20, 1, 2);
+            if (pause) Mp4RequestPause(0);
+            feed(21, 80);  // goes on from the key picture at 30
+            const int first = queued ? 21 : 20;
+            stop_at_80_expecting(pause ? std::vector<int>{first + 60} : std::vector<int>{first, 60});
+            sh("rm -f " + g_dir + "/*");
+        }
     }
 }
 
@@ -754,7 +800,7 @@ TEST_F(Mp4, NewFileThatTakesNoSampleEitherStopsRecording) {
         const char *what;
     } rows[] = {
         {false, false, "its picture fails"},
-        {true, false, "its first audio frame fails while its first picture is gathered"},
+        {true, false, "its first picture fails while audio waits for it"},
         {false, true, "a start came while it was created, which it served"},
     };
     for (auto &r : rows) {
@@ -771,6 +817,7 @@ TEST_F(Mp4, NewFileThatTakesNoSampleEitherStopsRecording) {
         if (audio) {
             limit_file_size(1);
             audio_after(60);
+            feed(61, 62);
         }
         limit_file_size(RLIM_INFINITY);
         EXPECT_EQ(g_Mp4State.load(), State_Mp4_Init);

@@ -318,5 +318,15 @@ TEST_F(FrameList, APictureIsQueuedWholeOrNotAtAll) {
     EXPECT_TRUE(rtp_picture_lost(&list, 5000));
     free_frame(&held);
     EXPECT_EQ(consumed(), (std::vector<uint64_t>{5002}));
+    // Two key pictures in a row lose a slice, the first while the consumer
+    // holds it, the next while its first slice is the head: both stay lost.
+    add_frame(&list, d, 2, FRAME_TYPE_VIDEO, 6000, 1);
+    held = rtp_take_frame(&list);
+    no_memory_for_second_slice(6000);
+    no_memory_for_second_slice(6002);
+    EXPECT_TRUE(rtp_picture_lost(&list, 6000));
+    EXPECT_TRUE(rtp_picture_lost(&list, 6002));
+    free_frame(&held);
+    EXPECT_EQ(consumed(), (std::vector<uint64_t>{6004}));
     testing::internal::GetCapturedStdout();
 }
