@@ -3,8 +3,10 @@ control and a clean machine afterwards."""
 import hashlib
 import os
 import re
+import shutil
 import struct
 import subprocess
+import tempfile
 import textwrap
 import time
 
@@ -279,6 +281,27 @@ def test_program_prints_start_up_lines_and_can_be_stopped_and_restarted(make_boa
     b.start_program()
     assert b.wait_console(r"tiny: up in", start=mark, timeout=10)
     assert b.program_pid() not in (None, pid)
+
+
+def test_run_board_reads_its_options_before_root_and_always_tells_how_to_get_an_iq_file(tmp_path):
+    script = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "run-board.sh")
+    # As another user, from a copy anybody can read.
+    shared = tempfile.mkdtemp()
+    os.chmod(shared, 0o755)
+    copy = shutil.copy(script, shared)
+    as_nobody = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "bash", copy]
+    run = lambda cmd, **kw: subprocess.run(cmd, capture_output=True, text=True, timeout=60, **kw)
+    try:
+        r = run(as_nobody + ["--help"])
+        assert r.returncode == 0 and "--iq-file FILE" in r.stdout, r
+        r = run(as_nobody + ["--sd-mb"])
+        assert r.returncode == 2 and "--sd-mb needs a value" in r.stderr, r
+    finally:
+        shutil.rmtree(shared)
+    # A build tree in which the reference IQ file cannot be built.
+    (tmp_path / "CMakeCache.txt").write_text("not a cache\n")
+    r = run(["bash", script, "/bin/true"], env=dict(os.environ, VIDREC_BUILD=str(tmp_path)))
+    assert r.returncode == 1 and "give one with --iq-file FILE" in r.stderr, r
 
 
 def test_vidrec_runs_on_the_board(board):
