@@ -34,8 +34,10 @@ using Clock = std::chrono::steady_clock;
 // Shuts a connecting socket down at the attempt's deadline. The library waits
 // for each reply with the socket's receive time-out, which every message from
 // the server starts again: a server that only sent pings held an attempt for
-// ever. After the shutdown its blocked recv returns and the attempt fails as
-// it would against a server that went away.
+// ever. After the shutdown its blocked recv (or TCP connect) returns and the
+// attempt fails as it would against a server that went away. Only the read
+// side: the library closes the connection on a failed send in the middle of
+// handling a reply, then goes on to use what the close freed.
 class AttemptWatchdog {
 public:
     ~AttemptWatchdog() { disarm(); }
@@ -88,7 +90,7 @@ private:
             // Not the library's logger: it formats into a buffer of its own,
             // and the attempt's thread may be logging.
             fputs("RTMP connect: the attempt's time is up, shutting the socket down\n", stderr);
-            shutdown(self->fd_, SHUT_RDWR);
+            shutdown(self->fd_, SHUT_RD);
             self->fired_ = true;
         }
     }
