@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "h264_sps.h"
+#include "link_test_util.h"
 #include "proto_cmd.h"
 #include "rtmp_publish.h"
 #include "uart_proto.h"
@@ -284,12 +285,12 @@ TEST_F(Rtmp, AnotherDestinationWhilePublishingStartsAtAKeyFrameOrStaysOff) {
         if (row == RefusedOnly) {
             // Command 102 "on" with destination 5, which cannot be read.
             RtmpUrlSetDirs("/nonexistent", "/nonexistent");
-            std::vector<uint8_t> f(UART_BAG_SIZE, 0);
-            const uint8_t req[] = {0xA5, 0x6C, 22, 0, 0xE0};
-            memcpy(f.data(), req, sizeof req);
-            f[16] = 102, f[17] = 1, f[18] = 5;
-            uint16_t sum = CalcCheckSum(f.data(), 19);
-            f[19] = (uint8_t)sum, f[20] = (uint8_t)(sum >> 8), f[21] = 0xAE;
+            FrameSpec req;
+            req.cmd = 102;
+            req.payload = {1, 5};
+            req.devType = 0xE0;
+            Bytes f = MakeFrame(req);
+            f.resize(UART_BAG_SIZE);  // the reply is written in place
             ProtoRecvBagHandle(f.data());
             RtmpUrlSetDirs(nullptr, nullptr);
             EXPECT_EQ(f[17], FileOpenFail);
