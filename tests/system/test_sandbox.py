@@ -268,6 +268,8 @@ def tiny_program(tmp_path):
 def test_program_prints_start_up_lines_and_can_be_stopped_and_restarted(make_board, tiny_program):
     b = make_board(tiny_program, files={"DHCP_flag": "0"})
     assert b.wait_console(r"tiny: dhcp flag 0, vb root (\S+)\n", timeout=10)
+    # Its stderr line comes last and through another pipe: read once it is there.
+    assert b.wait_console(r"tiny: to stderr\n", timeout=10)
     text = b.console_text()
     assert "tiny: up in /customer/app\n" in text and "tiny: to stderr\n" in text
     assert "vb root %s\n" % b.vb_root in text
